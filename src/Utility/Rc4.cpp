@@ -1,0 +1,71 @@
+// Utility: the RC4 stream cipher, see Rc4.h.
+#include "Utility/Rc4.h"
+
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
+void Rc4Init(Rc4State& state, const BYTE* key, std::size_t keyLen) {
+  static constexpr BYTE kEmptyKey[1] = {0};
+  if (keyLen == 0 || key == nullptr) {
+    key = kEmptyKey;
+    keyLen = 1;
+  }
+  BYTE* s = state.s;
+  for (int n = 0; n < 256; ++n) s[n] = static_cast<BYTE>(n);
+  BYTE j = 0;
+  std::size_t k = 0;
+  for (int n = 0; n < 256; ++n) {
+    const BYTE x = s[n];
+    j = static_cast<BYTE>(j + x + key[k]);
+    s[n] = s[j];
+    s[j] = x;
+    if (++k == keyLen) k = 0;
+  }
+  state.i = 0;
+  state.j = 0;
+}
+
+namespace {
+
+// One step of the generator (PRGA): advances i and j, swaps, and returns the
+// next key-stream byte.
+inline BYTE NextByte(BYTE* s, BYTE& i, BYTE& j) {
+  i = static_cast<BYTE>(i + 1);
+  const BYTE x = s[i];
+  j = static_cast<BYTE>(j + x);
+  const BYTE y = s[j];
+  s[i] = y;
+  s[j] = x;
+  return s[static_cast<BYTE>(x + y)];
+}
+
+}  // namespace
+
+void Rc4Crypt(Rc4State& state, const BYTE* in, BYTE* out, std::size_t len) {
+  BYTE* s = state.s;
+  BYTE i = state.i;
+  BYTE j = state.j;
+  // Eight key-stream bytes are gathered into one word and XORed with one
+  // load and one store; the word is built little-endian so that its first
+  // byte meets the first data byte on any host.
+  while (len >= 8) {
+    std::uint64_t ks = 0;
+    for (int n = 0; n < 8; ++n) ks |= static_cast<std::uint64_t>(NextByte(s, i, j)) << (8 * n);
+    std::uint64_t word;
+    std::memcpy(&word, in, sizeof(word));
+    if constexpr (std::endian::native == std::endian::big) ks = __builtin_bswap64(ks);
+    word ^= ks;
+    std::memcpy(out, &word, sizeof(word));
+    in += 8;
+    out += 8;
+    len -= 8;
+  }
+  for (; len > 0; --len) *out++ = static_cast<BYTE>(*in++ ^ NextByte(s, i, j));
+  state.i = i;
+  state.j = j;
+}
+
+void Rc4Crypt(Rc4State& state, BYTE* data, std::size_t len) {
+  Rc4Crypt(state, data, data, len);
+}
