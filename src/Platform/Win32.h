@@ -10,11 +10,13 @@
 inline constexpr DWORD ERROR_SUCCESS = 0;
 inline constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
 inline constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
+inline constexpr DWORD ERROR_TOO_MANY_OPEN_FILES = 4;
 inline constexpr DWORD ERROR_ACCESS_DENIED = 5;
 inline constexpr DWORD ERROR_INVALID_HANDLE = 6;
 inline constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
 inline constexpr DWORD ERROR_WRITE_FAULT = 29;
 inline constexpr DWORD ERROR_READ_FAULT = 30;
+inline constexpr DWORD ERROR_GEN_FAILURE = 31;  // an I/O failure with no closer code
 inline constexpr DWORD ERROR_SHARING_VIOLATION = 32;
 inline constexpr DWORD ERROR_HANDLE_EOF = 38;
 inline constexpr DWORD ERROR_FILE_EXISTS = 80;
@@ -22,6 +24,7 @@ inline constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 inline constexpr DWORD ERROR_DISK_FULL = 112;
 inline constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
 inline constexpr DWORD ERROR_ALREADY_EXISTS = 183;
+inline constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
 inline constexpr DWORD ERROR_NEGATIVE_SEEK = 131;
 inline constexpr DWORD ERROR_NOT_OWNER = 288;
 inline constexpr DWORD ERROR_NO_UNICODE_TRANSLATION = 1113;
@@ -78,9 +81,14 @@ extern "C" {
 // name exists already, the handle refers to it and the last error is
 // ERROR_ALREADY_EXISTS.
 HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner, LPCSTR lpName);
+// Mutex handles only: any other handle answers WAIT_FAILED
+// (ERROR_INVALID_HANDLE).
 DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
 BOOL ReleaseMutex(HANDLE hMutex);  // FALSE (ERROR_NOT_OWNER) unless owned by the caller
-// Closes a mutex or file handle.
+// Closes a mutex or file handle. FALSE with ERROR_INVALID_HANDLE for a
+// handle that is not open (closed ones included); the handle is closed even
+// when closing a file reports a failed write (FALSE, ERROR_WRITE_FAULT or
+// ERROR_DISK_FULL).
 BOOL CloseHandle(HANDLE hObject);
 
 }  // extern "C"
@@ -153,6 +161,11 @@ BOOL SetEndOfFile(HANDLE hFile);
 inline constexpr UINT CP_ACP = 0;
 inline constexpr UINT CP_1252 = 1252;
 inline constexpr UINT CP_UTF8 = 65001;
+
+// CP_UTF8 only: fail with ERROR_NO_UNICODE_TRANSLATION on malformed input
+// instead of substituting U+FFFD.
+inline constexpr DWORD MB_ERR_INVALID_CHARS = 0x00000008;
+inline constexpr DWORD WC_ERR_INVALID_CHARS = 0x00000080;
 
 extern "C" {
 

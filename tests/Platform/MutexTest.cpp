@@ -1,0 +1,424 @@
+// Win32 mutex objects: recursion, ownership, abandonment by threads and
+// processes, named sharing across handles and processes, and the life cycle
+// of the shared memory behind named mutexes.
+#include <dirent.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <future>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Platform/Win32.h"
+#include "Support/ChildProcess.h"
+#include "Support/TempDir.h"
+
+namespace {
+
+// A name unique to this test run; `tag` is its plain-character tail, which
+// shows up in the shared memory object's name.
+struct MutexName {
+  std::string name;
+  std::string tag;
+};
+
+MutexName UniqueName(const std::string& what, const std::string& prefix = "vemtest:") {
+  static int counter = 0;
+  std::string tag = what + "." + std::to_string(getpid()) + "." + std::to_string(++counter);
+  return {prefix + tag, tag};
+}
+
+// True when /dev/shm holds a named-mutex object whose name ends with tag.
+bool ShmObjectExists(const std::string& tag) {
+  DIR* dir = opendir("/dev/shm");
+  if (dir == nullptr) return false;
+  bool found = false;
+  while (dirent* entry = readdir(dir)) {
+    std::string name = entry->d_name;
+    if (name.rfind("vem-mtx-", 0) == 0 && name.size() >= tag.size() &&
+        name.compare(name.size() - tag.size(), tag.size(), tag) == 0)
+      found = true;
+  }
+  closedir(dir);
+  return found;
+}
+
+class ScopedHandle {
+ public:
+  explicit ScopedHandle(HANDLE h = nullptr) : m_h(h) {}
+  ~ScopedHandle() { reset(); }
+  ScopedHandle(const ScopedHandle&) = delete;
+  ScopedHandle& operator=(const ScopedHandle&) = delete;
+  HANDLE get() const { return m_h; }
+  void reset(HANDLE h = nullptr) {
+    if (m_h != nullptr) CloseHandle(m_h);
+    m_h = h;
+  }
+
+ private:
+  HANDLE m_h;
+};
+
+// Runs fn on a thread of its own and answers its result.
+template <class Fn>
+auto OnOtherThread(Fn fn) {
+  return std::async(std::launch::async, fn).get();
+}
+
+// What another thread gets from a wait of 0 ms (releasing what it got).
+DWORD TryFromOtherThread(HANDLE h) {
+  return OnOtherThread([h] {
+    DWORD result = WaitForSingleObject(h, 0);
+    if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED) ReleaseMutex(h);
+    return result;
+  });
+}
+
+HANDLE NewMutex(bool named, BOOL initialOwner = FALSE) {
+  return CreateMutexA(nullptr, initialOwner, named ? UniqueName("m").name.c_str() : nullptr);
+}
+
+class EveryMutexKind : public testing::TestWithParam<bool> {};  // named?
+
+INSTANTIATE_TEST_SUITE_P(Mutex, EveryMutexKind, testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Named" : "Unnamed"; });
+
+TEST_P(EveryMutexKind, OwnerWaitsRecursivelyAndOthersWaitForTheLastRelease) {
+  ScopedHandle h(NewMutex(GetParam()));
+  ASSERT_NE(h.get(), nullptr);
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(WaitForSingleObject(h.get(), INFINITE), WAIT_OBJECT_0);
+  EXPECT_EQ(TryFromOtherThread(h.get()), WAIT_TIMEOUT);
+  EXPECT_TRUE(ReleaseMutex(h.get()));
+  EXPECT_TRUE(ReleaseMutex(h.get()));
+  EXPECT_EQ(TryFromOtherThread(h.get()), WAIT_TIMEOUT) << "one acquisition is still held";
+  EXPECT_TRUE(ReleaseMutex(h.get()));
+  EXPECT_EQ(TryFromOtherThread(h.get()), WAIT_OBJECT_0);
+  SetLastError(0);
+  EXPECT_FALSE(ReleaseMutex(h.get())) << "released more often than acquired";
+  EXPECT_EQ(GetLastError(), ERROR_NOT_OWNER);
+}
+
+TEST_P(EveryMutexKind, ReleaseByANonOwnerFailsAndChangesNothing) {
+  ScopedHandle h(NewMutex(GetParam()));
+  SetLastError(0);
+  EXPECT_FALSE(ReleaseMutex(h.get())) << "nobody owns it";
+  EXPECT_EQ(GetLastError(), ERROR_NOT_OWNER);
+
+  ASSERT_EQ(WaitForSingleObject(h.get(), INFINITE), WAIT_OBJECT_0);
+  auto [released, error] = OnOtherThread([&] {
+    BOOL ok = ReleaseMutex(h.get());
+    return std::pair<BOOL, DWORD>(ok, GetLastError());
+  });
+  EXPECT_FALSE(released);
+  EXPECT_EQ(error, ERROR_NOT_OWNER);
+  EXPECT_EQ(TryFromOtherThread(h.get()), WAIT_TIMEOUT) << "still owned by this thread";
+  EXPECT_TRUE(ReleaseMutex(h.get()));
+}
+
+TEST_P(EveryMutexKind, InitialOwnerIsTheCreator) {
+  ScopedHandle h(NewMutex(GetParam(), TRUE));
+  ASSERT_NE(h.get(), nullptr);
+  EXPECT_EQ(TryFromOtherThread(h.get()), WAIT_TIMEOUT);
+  EXPECT_TRUE(ReleaseMutex(h.get()));
+  EXPECT_EQ(TryFromOtherThread(h.get()), WAIT_OBJECT_0);
+}
+
+TEST_P(EveryMutexKind, FiniteTimeoutAnswersWaitTimeoutAfterTheTime) {
+  ScopedHandle h(NewMutex(GetParam(), TRUE));
+  auto [result, elapsed] = OnOtherThread([&] {
+    auto start = std::chrono::steady_clock::now();
+    DWORD r = WaitForSingleObject(h.get(), 120);
+    return std::pair(r, std::chrono::steady_clock::now() - start);
+  });
+  EXPECT_EQ(result, WAIT_TIMEOUT);
+  EXPECT_GE(elapsed, std::chrono::milliseconds(110));
+  ReleaseMutex(h.get());
+}
+
+// The owner thread ends without releasing, once before anyone waits and once
+// while the next waiter is (probably) blocked.
+TEST_P(EveryMutexKind, AThreadThatEndsHoldingItAbandonsItToTheNextWaiter) {
+  for (bool waiterBlocksFirst : {false, true}) {
+    SCOPED_TRACE(waiterBlocksFirst ? "waiter blocked first" : "owner gone first");
+    ScopedHandle h(NewMutex(GetParam()));
+    std::promise<void> acquired;
+    std::promise<void> mayEnd;
+    std::thread owner([&] {
+      EXPECT_EQ(WaitForSingleObject(h.get(), INFINITE), WAIT_OBJECT_0);
+      EXPECT_EQ(WaitForSingleObject(h.get(), INFINITE), WAIT_OBJECT_0);  // depth 2
+      acquired.set_value();
+      mayEnd.get_future().wait();
+    });
+    acquired.get_future().wait();
+    std::thread ender;
+    if (!waiterBlocksFirst) {
+      mayEnd.set_value();
+      owner.join();
+    } else {
+      ender = std::thread([&] {
+        // Not synchronisation: only makes it likely that the wait below has
+        // started blocking when the owner ends.
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        mayEnd.set_value();
+      });
+    }
+    EXPECT_EQ(WaitForSingleObject(h.get(), INFINITE), WAIT_ABANDONED);
+    if (owner.joinable()) owner.join();
+    if (ender.joinable()) ender.join();
+    EXPECT_EQ(TryFromOtherThread(h.get()), WAIT_TIMEOUT) << "the waiter owns it now";
+    EXPECT_TRUE(ReleaseMutex(h.get()));
+    EXPECT_FALSE(ReleaseMutex(h.get())) << "the dead owner's depth is not inherited";
+    EXPECT_EQ(WaitForSingleObject(h.get(), 0), WAIT_OBJECT_0) << "abandonment is reported once";
+    EXPECT_TRUE(ReleaseMutex(h.get()));
+  }
+}
+
+// Closing the last handle of a mutex that the closing thread owns is legal;
+// the thread's later locking and its end still find valid memory (the
+// sanitizer build turns a freed mutex into an error here).
+TEST_P(EveryMutexKind, ClosingTheLastHandleOfAnOwnedMutexIsSafe) {
+  MutexName n = UniqueName("closed-owned");
+  const char* name = GetParam() ? n.name.c_str() : nullptr;
+  std::thread([&] {
+    HANDLE h = CreateMutexA(nullptr, TRUE, name);
+    ASSERT_NE(h, nullptr);
+    EXPECT_TRUE(CloseHandle(h));
+    HANDLE other = CreateMutexA(nullptr, FALSE, nullptr);
+    for (int i = 0; i < 3; ++i) {
+      EXPECT_EQ(WaitForSingleObject(other, INFINITE), WAIT_OBJECT_0);
+      EXPECT_TRUE(ReleaseMutex(other));
+    }
+    CloseHandle(other);
+  }).join();
+  if (GetParam()) {
+    EXPECT_FALSE(ShmObjectExists(n.tag));
+    ScopedHandle again(CreateMutexA(nullptr, FALSE, name));
+    EXPECT_EQ(GetLastError(), ERROR_SUCCESS) << "the name's mutex ended with its last handle";
+    EXPECT_EQ(WaitForSingleObject(again.get(), 0), WAIT_OBJECT_0);
+    ReleaseMutex(again.get());
+  }
+}
+
+TEST(Mutex, UnnamedMutexesAreIndependent) {
+  ScopedHandle a(CreateMutexA(nullptr, TRUE, nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
+  ScopedHandle b(CreateMutexA(nullptr, FALSE, ""));
+  EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
+  EXPECT_EQ(TryFromOtherThread(a.get()), WAIT_TIMEOUT);
+  EXPECT_EQ(TryFromOtherThread(b.get()), WAIT_OBJECT_0);
+  ReleaseMutex(a.get());
+}
+
+TEST(Mutex, HandlesOfOneNameShareOneMutex) {
+  MutexName n = UniqueName("share");
+  ScopedHandle first(CreateMutexA(nullptr, FALSE, n.name.c_str()));
+  ASSERT_NE(first.get(), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
+  ScopedHandle second(CreateMutexA(nullptr, TRUE, n.name.c_str()));
+  ASSERT_NE(second.get(), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+  EXPECT_FALSE(ReleaseMutex(second.get())) << "initial ownership applies only to the creator";
+
+  ASSERT_EQ(WaitForSingleObject(first.get(), INFINITE), WAIT_OBJECT_0);
+  EXPECT_EQ(TryFromOtherThread(second.get()), WAIT_TIMEOUT);
+  EXPECT_EQ(WaitForSingleObject(second.get(), 0), WAIT_OBJECT_0) << "same owner, other handle";
+  EXPECT_TRUE(ReleaseMutex(second.get()));
+  EXPECT_TRUE(ReleaseMutex(first.get()));
+  EXPECT_EQ(TryFromOtherThread(second.get()), WAIT_OBJECT_0);
+
+  first.reset();  // the other handle keeps the mutex alive
+  ScopedHandle third(CreateMutexA(nullptr, FALSE, n.name.c_str()));
+  EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+}
+
+TEST(Mutex, AnyNameTextNamesItsOwnMutex) {
+  // Names that look alike once reduced to file-name characters, and a very
+  // long one, stay distinct mutexes.
+  std::string base = UniqueName("names").tag;
+  std::vector<std::string> names = {"Global\\" + base + "/a:b",    "Global\\" + base + "_a_b",
+                                    "Global\\" + base + "/a/b",    "Global/" + base + "/a:b",
+                                    std::string(5000, 'x') + base, std::string(5001, 'x') + base};
+  std::vector<std::unique_ptr<ScopedHandle>> held;
+  for (const std::string& name : names) {
+    held.push_back(std::make_unique<ScopedHandle>(CreateMutexA(nullptr, TRUE, name.c_str())));
+    ASSERT_NE(held.back()->get(), nullptr) << name.substr(0, 60);
+    EXPECT_EQ(GetLastError(), ERROR_SUCCESS) << name.substr(0, 60) << " is a new mutex";
+  }
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    ScopedHandle again(CreateMutexA(nullptr, FALSE, names[i].c_str()));
+    EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+    EXPECT_EQ(TryFromOtherThread(again.get()), WAIT_TIMEOUT);
+    ReleaseMutex(held[i]->get());
+  }
+}
+
+TEST(Mutex, BadHandlesAreRefused) {
+  vemtest::TempDir dir;
+  HANDLE file = CreateFileA(dir.File("f").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                            CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  HANDLE closed = CreateMutexA(nullptr, FALSE, nullptr);
+  ASSERT_TRUE(CloseHandle(closed));
+  int local = 0;
+  for (HANDLE bad : {static_cast<HANDLE>(nullptr), INVALID_HANDLE_VALUE, closed,
+                     static_cast<HANDLE>(&local), file}) {
+    SetLastError(0);
+    EXPECT_EQ(WaitForSingleObject(bad, 0), WAIT_FAILED);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    SetLastError(0);
+    EXPECT_FALSE(ReleaseMutex(bad));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    if (bad == file) continue;
+    SetLastError(0);
+    EXPECT_FALSE(CloseHandle(bad));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  }
+  EXPECT_TRUE(CloseHandle(file));
+}
+
+TEST(Mutex, LastCloseRemovesTheSharedMemory) {
+  MutexName n = UniqueName("life");
+  HANDLE a = CreateMutexA(nullptr, FALSE, n.name.c_str());
+  HANDLE b = CreateMutexA(nullptr, FALSE, n.name.c_str());
+  ASSERT_TRUE(a && b);
+  EXPECT_TRUE(ShmObjectExists(n.tag));
+  ASSERT_TRUE(CloseHandle(a));
+  EXPECT_TRUE(ShmObjectExists(n.tag));
+  ASSERT_TRUE(CloseHandle(b));
+  EXPECT_FALSE(ShmObjectExists(n.tag));
+  // A new mutex of the same name starts fresh.
+  ScopedHandle c(CreateMutexA(nullptr, FALSE, n.name.c_str()));
+  EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
+}
+
+// ---- Between processes ------------------------------------------------------------
+
+TEST(MutexAcrossProcesses, AChildOwningTheNameExcludesTheParent) {
+  MutexName n = UniqueName("xproc");
+  ScopedHandle h(CreateMutexA(nullptr, FALSE, n.name.c_str()));
+  ASSERT_NE(h.get(), nullptr);
+  vemtest::ChildProcess child([&](const vemtest::ChannelEnd& parent) {
+    HANDLE mine = CreateMutexA(nullptr, FALSE, n.name.c_str());
+    if (mine == nullptr || GetLastError() != ERROR_ALREADY_EXISTS) return 1;
+    if (WaitForSingleObject(mine, INFINITE) != WAIT_OBJECT_0) return 2;
+    parent.Send('L');
+    if (parent.Receive() != 'R') return 3;
+    if (!ReleaseMutex(mine)) return 4;
+    parent.Send('U');
+    if (parent.Receive() != 'Q') return 5;
+    return CloseHandle(mine) ? 0 : 6;
+  });
+  ASSERT_EQ(child.channel().Receive(), 'L');
+  EXPECT_EQ(WaitForSingleObject(h.get(), 0), WAIT_TIMEOUT);
+  EXPECT_EQ(WaitForSingleObject(h.get(), 50), WAIT_TIMEOUT);
+  child.channel().Send('R');
+  ASSERT_EQ(child.channel().Receive(), 'U');
+  EXPECT_EQ(WaitForSingleObject(h.get(), 0), WAIT_OBJECT_0);
+  EXPECT_TRUE(ReleaseMutex(h.get()));
+  child.channel().Send('Q');
+  EXPECT_EQ(child.Wait(), 0);
+  h.reset();
+  EXPECT_FALSE(ShmObjectExists(n.tag));
+}
+
+// Both processes add to a counter in a file, read-modify-write under the
+// mutex; no increment may be lost.
+TEST(MutexAcrossProcesses, ParentAndChildSerialiseACounter) {
+  vemtest::TempDir dir;
+  const std::string counterPath = dir.File("counter");
+  int fd = open(counterPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  ASSERT_GE(fd, 0);
+  std::int64_t zero = 0;
+  ASSERT_EQ(pwrite(fd, &zero, sizeof zero, 0), static_cast<ssize_t>(sizeof zero));
+  MutexName n = UniqueName("count");
+  constexpr int kRounds = 400;
+  auto addUnderLock = [&](HANDLE h) {
+    for (int i = 0; i < kRounds; ++i) {
+      if (WaitForSingleObject(h, INFINITE) != WAIT_OBJECT_0) return false;
+      std::int64_t value = 0;
+      if (pread(fd, &value, sizeof value, 0) != static_cast<ssize_t>(sizeof value)) return false;
+      sched_yield();  // widen the window another process would need
+      ++value;
+      if (pwrite(fd, &value, sizeof value, 0) != static_cast<ssize_t>(sizeof value)) return false;
+      if (!ReleaseMutex(h)) return false;
+    }
+    return true;
+  };
+  vemtest::ChildProcess child([&](const vemtest::ChannelEnd& parent) {
+    HANDLE h = CreateMutexA(nullptr, FALSE, n.name.c_str());
+    if (h == nullptr) return 1;
+    parent.Send('S');
+    parent.Receive();
+    bool ok = addUnderLock(h);
+    CloseHandle(h);
+    return ok ? 0 : 2;
+  });
+  ScopedHandle h(CreateMutexA(nullptr, FALSE, n.name.c_str()));
+  ASSERT_EQ(child.channel().Receive(), 'S');
+  child.channel().Send('G');
+  EXPECT_TRUE(addUnderLock(h.get()));
+  EXPECT_EQ(child.Wait(), 0);
+  std::int64_t total = 0;
+  ASSERT_EQ(pread(fd, &total, sizeof total, 0), static_cast<ssize_t>(sizeof total));
+  EXPECT_EQ(total, 2 * kRounds);
+  close(fd);
+}
+
+TEST(MutexAcrossProcesses, AChildThatEndsHoldingItAbandonsIt) {
+  MutexName n = UniqueName("dies");
+  ScopedHandle h(CreateMutexA(nullptr, FALSE, n.name.c_str()));
+  vemtest::ChildProcess child([&](const vemtest::ChannelEnd& parent) {
+    HANDLE mine = CreateMutexA(nullptr, FALSE, n.name.c_str());
+    if (mine == nullptr || WaitForSingleObject(mine, INFINITE) != WAIT_OBJECT_0) return 1;
+    WaitForSingleObject(mine, INFINITE);  // depth 2
+    parent.Send('L');
+    parent.Receive();
+    return 0;  // _exit without releasing or closing
+  });
+  ASSERT_EQ(child.channel().Receive(), 'L');
+  EXPECT_EQ(WaitForSingleObject(h.get(), 0), WAIT_TIMEOUT);
+  child.channel().Send('X');
+  // Blocks until the child is gone (or finds it gone).
+  EXPECT_EQ(WaitForSingleObject(h.get(), INFINITE), WAIT_ABANDONED);
+  EXPECT_EQ(child.Wait(), 0);
+  EXPECT_TRUE(ReleaseMutex(h.get()));
+  EXPECT_FALSE(ReleaseMutex(h.get()));
+  EXPECT_EQ(WaitForSingleObject(h.get(), 0), WAIT_OBJECT_0);
+  EXPECT_TRUE(ReleaseMutex(h.get()));
+  h.reset();
+  EXPECT_FALSE(ShmObjectExists(n.tag)) << "the dead child no longer counts as a user";
+}
+
+TEST(MutexAcrossProcesses, ALastUserKilledWithoutClosingLeavesAFreshNameBehind) {
+  MutexName n = UniqueName("killed");
+  vemtest::ChildProcess child([&](const vemtest::ChannelEnd&) {
+    HANDLE mine = CreateMutexA(nullptr, TRUE, n.name.c_str());
+    return mine != nullptr && GetLastError() == ERROR_SUCCESS ? 0 : 1;  // _exit holding it
+  });
+  ASSERT_EQ(child.Wait(), 0);
+  EXPECT_TRUE(ShmObjectExists(n.tag)) << "nobody was left to remove it";
+  ScopedHandle h(CreateMutexA(nullptr, FALSE, n.name.c_str()));
+  ASSERT_NE(h.get(), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_SUCCESS) << "a name without live users is a new mutex";
+  EXPECT_EQ(WaitForSingleObject(h.get(), 0), WAIT_OBJECT_0);
+  EXPECT_TRUE(ReleaseMutex(h.get()));
+  h.reset();
+  EXPECT_FALSE(ShmObjectExists(n.tag));
+}
+
+TEST(MutexAcrossProcesses, AProcessThatExitsWithoutClosingLeavesNothingBehind) {
+  MutexName n = UniqueName("exits");
+  vemtest::ChildProcess child([&](const vemtest::ChannelEnd&) -> int {
+    HANDLE mine = CreateMutexA(nullptr, FALSE, n.name.c_str());
+    std::exit(mine != nullptr ? 0 : 1);  // a normal exit, handle still open
+  });
+  ASSERT_EQ(child.Wait(), 0);
+  EXPECT_FALSE(ShmObjectExists(n.tag));
+}
+
+}  // namespace

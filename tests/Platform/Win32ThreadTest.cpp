@@ -1,0 +1,134 @@
+// Last error, thread and process ids, thread-local storage and critical
+// sections.
+#include <gtest/gtest.h>
+
+#include <future>
+#include <latch>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "Platform/Win32.h"
+#include "Support/ChildProcess.h"
+
+namespace {
+
+TEST(Win32Thread, LastErrorBelongsToEachThread) {
+  SetLastError(ERROR_ACCESS_DENIED);
+  DWORD seenByOther = std::async(std::launch::async, [] {
+                        DWORD initial = GetLastError();
+                        SetLastError(ERROR_DISK_FULL);
+                        return initial;
+                      }).get();
+  EXPECT_EQ(seenByOther, ERROR_SUCCESS);
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+}
+
+TEST(Win32Thread, ThreadIdsAreStableAndDistinctAmongLiveThreads) {
+  constexpr int kThreads = 8;
+  std::latch allRunning(kThreads + 1);
+  std::vector<DWORD> ids(kThreads);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kThreads; ++i)
+    threads.emplace_back([&, i] {
+      ids[i] = GetCurrentThreadId();
+      allRunning.arrive_and_wait();  // all alive at once
+      EXPECT_EQ(GetCurrentThreadId(), ids[i]);
+    });
+  allRunning.arrive_and_wait();
+  for (auto& t : threads) t.join();
+  std::set<DWORD> distinct(ids.begin(), ids.end());
+  distinct.insert(GetCurrentThreadId());
+  EXPECT_EQ(distinct.size(), static_cast<std::size_t>(kThreads + 1));
+
+  // A forked child has its own process and thread ids.
+  const DWORD parentPid = GetCurrentProcessId();
+  const DWORD parentTid = GetCurrentThreadId();
+  vemtest::ChildProcess child([&](const vemtest::ChannelEnd&) {
+    return GetCurrentProcessId() != parentPid && GetCurrentThreadId() != parentTid ? 0 : 1;
+  });
+  EXPECT_EQ(child.Wait(), 0);
+}
+
+TEST(Win32Thread, TlsSlotsHoldOneValuePerThread) {
+  DWORD slot = TlsAlloc();
+  ASSERT_NE(slot, TLS_OUT_OF_INDEXES);
+  SetLastError(ERROR_DISK_FULL);
+  EXPECT_EQ(TlsGetValue(slot), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_SUCCESS) << "an unset slot is no failure";
+
+  int mine = 1;
+  int theirs = 2;
+  ASSERT_TRUE(TlsSetValue(slot, &mine));
+  void* seenByOther = std::async(std::launch::async, [&] {
+                        void* initial = TlsGetValue(slot);
+                        TlsSetValue(slot, &theirs);
+                        return initial;
+                      }).get();
+  EXPECT_EQ(seenByOther, nullptr);
+  EXPECT_EQ(TlsGetValue(slot), &mine);
+
+  DWORD second = TlsAlloc();
+  EXPECT_NE(second, slot);
+  EXPECT_EQ(TlsGetValue(second), nullptr);
+  EXPECT_TRUE(TlsFree(second));
+
+  EXPECT_TRUE(TlsFree(slot));
+  SetLastError(0);
+  EXPECT_FALSE(TlsFree(slot)) << "freed twice";
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  for (DWORD bad : {slot, static_cast<DWORD>(TLS_OUT_OF_INDEXES), 100000u}) {
+    SetLastError(0);
+    EXPECT_EQ(TlsGetValue(bad), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    EXPECT_FALSE(TlsSetValue(bad, &mine));
+  }
+}
+
+TEST(CriticalSection, IsRecursiveAndFreedByTheLastLeave) {
+  CRITICAL_SECTION cs;
+  InitializeCriticalSection(&cs);
+  auto otherCanEnter = [&] {
+    return std::async(std::launch::async,
+                      [&] {
+                        BOOL entered = TryEnterCriticalSection(&cs);
+                        if (entered) LeaveCriticalSection(&cs);
+                        return entered;
+                      })
+        .get();
+  };
+  EnterCriticalSection(&cs);
+  EXPECT_TRUE(TryEnterCriticalSection(&cs)) << "the owner enters again";
+  EXPECT_FALSE(otherCanEnter());
+  LeaveCriticalSection(&cs);
+  EXPECT_FALSE(otherCanEnter()) << "entered twice, left once";
+  LeaveCriticalSection(&cs);
+  EXPECT_TRUE(otherCanEnter());
+  LeaveCriticalSection(&cs);  // not owned: changes nothing
+  EXPECT_TRUE(otherCanEnter());
+  DeleteCriticalSection(&cs);
+}
+
+TEST(CriticalSection, SerialisesThreads) {
+  CRITICAL_SECTION cs;
+  InitializeCriticalSection(&cs);
+  long counter = 0;  // plain on purpose: only the critical section protects it
+  constexpr int kThreads = 4;
+  constexpr int kRounds = 20000;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([&] {
+      for (int i = 0; i < kRounds; ++i) {
+        EnterCriticalSection(&cs);
+        EnterCriticalSection(&cs);
+        ++counter;
+        LeaveCriticalSection(&cs);
+        LeaveCriticalSection(&cs);
+      }
+    });
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(counter, kThreads * kRounds);
+  DeleteCriticalSection(&cs);
+}
+
+}  // namespace
