@@ -21,8 +21,10 @@ LONG InterlockedDecrement(LONG volatile* plAddend);  // returns the new value
 // upper-case hex. StringFromGUID2 answers the characters written including
 // the terminator (39), or 0 when cchMax is too small.
 int StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax);
-// Parses the registry form (braces required, hex case-insensitive);
-// CO_E_CLASSSTRING for anything else.
+// Parses the registry form (braces required, hex case-insensitive, nothing
+// after the closing brace); CO_E_CLASSSTRING for anything else, with
+// *pclsid set to GUID_NULL. A null lpsz gives GUID_NULL and S_OK, as on
+// Windows.
 HRESULT CLSIDFromString(LPCOLESTR lpsz, CLSID* pclsid);
 
 }  // extern "C"

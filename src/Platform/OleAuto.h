@@ -41,7 +41,7 @@ enum VARENUM : VARTYPE {
   VT_BOOL = 11,
   VT_VARIANT = 12,
   VT_UNKNOWN = 13,
-  VT_DECIMAL = 14,
+  VT_DECIMAL = 14,  // no DECIMAL here: refused as DISP_E_BADVARTYPE
   VT_I1 = 16,
   VT_UI1 = 17,
   VT_UI2 = 18,
@@ -122,6 +122,20 @@ struct tagVARIANT {
     ULONGLONG ullVal;
     INT intVal;
     UINT uintVal;
+    // By-reference forms (VT_BYREF | type); the VARIANT does not own the target.
+    CHAR* pcVal;
+    USHORT* puiVal;
+    ULONG* pulVal;
+    LONGLONG* pllVal;
+    ULONGLONG* pullVal;
+    INT* pintVal;
+    UINT* puintVal;
+    SCODE* pscode;
+    CY* pcyVal;
+    DATE* pdate;
+    IUnknown** ppunkVal;
+    IDispatch** ppdispVal;
+    SAFEARRAY** pparray;
   };
 };
 using VARIANT = tagVARIANT;
@@ -130,23 +144,36 @@ static_assert(sizeof(VARIANT) == 16);
 
 // Flags of VariantChangeType.
 inline constexpr USHORT VARIANT_NOVALUEPROP = 0x01;
-inline constexpr USHORT VARIANT_ALPHABOOL = 0x02;
+inline constexpr USHORT VARIANT_ALPHABOOL = 0x02;  // VT_BOOL -> VT_BSTR gives "True"/"False"
+inline constexpr USHORT VARIANT_NOUSEROVERRIDE = 0x04;
+inline constexpr USHORT VARIANT_LOCALBOOL = 0x10;  // as VARIANT_ALPHABOOL (one locale here)
 
 extern "C" {
 
 void VariantInit(VARIANT* pvarg);
 HRESULT VariantClear(VARIANT* pvarg);
 HRESULT VariantCopy(VARIANT* pvargDest, const VARIANT* pvargSrc);
+// As VariantCopy, but a VT_BYREF source is copied as the value it refers to.
+HRESULT VariantCopyInd(VARIANT* pvarDest, const VARIANT* pvargSrc);
 // Converts among VT_EMPTY, VT_NULL, VT_I1..VT_UI4, VT_INT, VT_UINT, VT_I8,
 // VT_UI8, VT_R4, VT_R8, VT_DATE, VT_BOOL, VT_BSTR and VT_CY. VT_NULL to a
 // number or text fails with DISP_E_TYPEMISMATCH; a value out of the target's
 // range fails with DISP_E_OVERFLOW; a text that does not parse fails with
 // DISP_E_TYPEMISMATCH. pvargDest may equal pvarSrc. On failure pvargDest is
-// left unchanged.
+// left unchanged. A type the stand-in does not know (VT_DECIMAL, 15, 24 and
+// up, VT_VECTOR) is DISP_E_BADVARTYPE; a known type that does not convert
+// (VT_NULL to text, an array to a scalar, ...) is DISP_E_TYPEMISMATCH.
+// Floating values and texts round half to even into integers and VT_CY.
 HRESULT VariantChangeType(VARIANT* pvargDest, const VARIANT* pvarSrc, USHORT wFlags, VARTYPE vt);
 
+// rgsabound[0] is the leftmost dimension (dimension 1 of GetLBound and
+// GetUBound); the descriptor stores them in reverse. Elements are zeroed.
+// Null for an element type without storage (VT_EMPTY, VT_NULL, unknown), no
+// dimensions, or a size that cannot be allocated.
 SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT cDims, SAFEARRAYBOUND* rgsabound);
 SAFEARRAY* SafeArrayCreateVector(VARTYPE vt, LONG lLbound, ULONG cElements);
+// Frees the elements (BSTRs, VARIANTs, interface references) and the array;
+// DISP_E_ARRAYISLOCKED, changing nothing, while the array is locked.
 HRESULT SafeArrayDestroy(SAFEARRAY* psa);
 HRESULT SafeArrayAccessData(SAFEARRAY* psa, void** ppvData);
 HRESULT SafeArrayUnaccessData(SAFEARRAY* psa);
@@ -158,10 +185,19 @@ HRESULT SafeArrayGetLBound(SAFEARRAY* psa, UINT nDim, LONG* plLbound);
 HRESULT SafeArrayGetUBound(SAFEARRAY* psa, UINT nDim, LONG* plUbound);
 HRESULT SafeArrayGetVartype(SAFEARRAY* psa, VARTYPE* pvt);
 HRESULT SafeArrayCopy(SAFEARRAY* psa, SAFEARRAY** ppsaOut);
+// rgIndices has one index per dimension in SafeArrayCreate's order; the first
+// varies fastest in memory. DISP_E_BADINDEX when one is out of bounds.
+// GetElement writes a copy the caller owns (a new BSTR, an AddRef'd interface,
+// a copied VARIANT), ignoring what *pv held. PutElement takes a pointer to
+// the value, except for BSTR and interface arrays, where pv is the BSTR or
+// interface pointer itself; it stores a copy.
 HRESULT SafeArrayGetElement(SAFEARRAY* psa, LONG* rgIndices, void* pv);
 HRESULT SafeArrayPutElement(SAFEARRAY* psa, LONG* rgIndices, void* pv);
 
 // ---- Error info (one slot per thread) --------------------------------------
+// The object CreateErrorInfo makes answers both ICreateErrorInfo and
+// IErrorInfo. A thread's slot holds one reference, released when the thread
+// ends if nobody fetched it.
 HRESULT CreateErrorInfo(ICreateErrorInfo** pperrinfo);
 // Replaces the thread's error info (AddRef'ing perrinfo; null clears it).
 HRESULT SetErrorInfo(ULONG dwReserved, IErrorInfo* perrinfo);

@@ -1,0 +1,91 @@
+// BSTR allocation: lengths, embedded NULs, null BSTRs, reallocation.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "Platform/OleAuto.h"
+#include "TestObjects.h"
+
+using platformtest::Utf8;
+
+TEST(Bstr, LengthsCountEmbeddedNulsAndNullIsEmpty) {
+  struct Case {
+    const char* name;
+    BSTR bstr;
+    UINT chars;
+    UINT bytes;
+  };
+  const OLECHAR text[] = {u'a', 0, u'b', 0, 0};
+  const Case cases[] = {
+      {"null", nullptr, 0, 0},
+      {"empty", SysAllocString(u""), 0, 0},
+      {"plain", SysAllocString(u"abc"), 3, 6},
+      {"embedded NULs", SysAllocStringLen(text, 4), 4, 8},
+      {"odd byte length", SysAllocStringByteLen("abc", 3), 1, 3},
+      {"uninitialised", SysAllocStringLen(nullptr, 5), 5, 10},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(SysStringLen(c.bstr), c.chars) << c.name;
+    EXPECT_EQ(SysStringByteLen(c.bstr), c.bytes) << c.name;
+    if (c.bstr != nullptr) {
+      // Always NUL-terminated after the counted bytes.
+      const auto* bytes = reinterpret_cast<const unsigned char*>(c.bstr);
+      EXPECT_EQ(bytes[c.bytes], 0) << c.name;
+      EXPECT_EQ(bytes[c.bytes + 1], 0) << c.name;
+    }
+    SysFreeString(c.bstr);
+  }
+}
+
+TEST(Bstr, ContentIsCopiedExactly) {
+  const OLECHAR text[] = {u'x', 0, u'\u20AC', u'y'};
+  BSTR b = SysAllocStringLen(text, 4);
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(std::memcmp(b, text, sizeof(text)), 0);
+  SysFreeString(b);
+
+  BSTR zeroed = SysAllocStringLen(nullptr, 3);
+  ASSERT_NE(zeroed, nullptr);
+  for (UINT i = 0; i <= 3; ++i) EXPECT_EQ(zeroed[i], 0);
+  SysFreeString(zeroed);
+
+  BSTR bytes = SysAllocStringByteLen("\x01\x02\x03\x04\x05", 5);
+  ASSERT_NE(bytes, nullptr);
+  EXPECT_EQ(std::memcmp(bytes, "\x01\x02\x03\x04\x05", 5), 0);
+  SysFreeString(bytes);
+}
+
+TEST(Bstr, NullSourcesAndImpossibleSizes) {
+  EXPECT_EQ(SysAllocString(nullptr), nullptr);
+  SysFreeString(nullptr);  // harmless
+  EXPECT_EQ(SysAllocStringLen(nullptr, 0x7FFFFFFFu), nullptr);
+  EXPECT_EQ(SysAllocStringByteLen(nullptr, 0xFFFFFFFFu), nullptr);
+  BSTR b = nullptr;
+  EXPECT_EQ(SysReAllocStringLen(&b, nullptr, 0x7FFFFFFFu), FALSE);
+  EXPECT_EQ(b, nullptr);
+  EXPECT_EQ(SysReAllocString(nullptr, u"x"), FALSE);
+}
+
+TEST(Bstr, ReallocationMayReadFromTheOldText) {
+  BSTR b = SysAllocString(u"hello world");
+  // The source lies inside the BSTR being replaced.
+  ASSERT_EQ(SysReAllocString(&b, b + 6), TRUE);
+  EXPECT_EQ(Utf8(b), "world");
+  ASSERT_EQ(SysReAllocStringLen(&b, b + 1, 3), TRUE);
+  EXPECT_EQ(Utf8(b), "orl");
+  SysFreeString(b);
+}
+
+TEST(Bstr, ReallocationWithoutSourceKeepsThePrefix) {
+  BSTR b = SysAllocString(u"abc");
+  ASSERT_EQ(SysReAllocStringLen(&b, nullptr, 5), TRUE);
+  ASSERT_EQ(SysStringLen(b), 5u);
+  EXPECT_EQ(std::memcmp(b, u"abc\0\0", 6 * sizeof(OLECHAR)), 0);
+  ASSERT_EQ(SysReAllocStringLen(&b, nullptr, 2), TRUE);
+  EXPECT_EQ(Utf8(b), "ab");
+  ASSERT_EQ(SysReAllocString(&b, nullptr), TRUE);
+  EXPECT_EQ(b, nullptr);
+  ASSERT_EQ(SysReAllocString(&b, u"new"), TRUE);  // from null
+  EXPECT_EQ(Utf8(b), "new");
+  SysFreeString(b);
+}

@@ -1,0 +1,151 @@
+// Error information objects and the per-thread error slot.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "Platform/OleAuto.h"
+#include "TestObjects.h"
+
+using platformtest::RefCount;
+using platformtest::Utf8;
+
+namespace {
+
+// A new error information object with the given description, as IErrorInfo.
+IErrorInfo* NewErrorInfo(const char16_t* description) {
+  ICreateErrorInfo* create = nullptr;
+  EXPECT_EQ(CreateErrorInfo(&create), S_OK);
+  create->SetDescription(const_cast<LPOLESTR>(description));
+  IErrorInfo* info = nullptr;
+  EXPECT_EQ(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info)), S_OK);
+  create->Release();
+  return info;
+}
+
+std::string DescriptionOf(IErrorInfo* info) {
+  BSTR text = nullptr;
+  EXPECT_EQ(info->GetDescription(&text), S_OK);
+  std::string result = Utf8(text);
+  SysFreeString(text);
+  return result;
+}
+
+// Empties the calling thread's slot, so that tests start clean.
+void DrainSlot() {
+  IErrorInfo* info = nullptr;
+  if (GetErrorInfo(0, &info) == S_OK) info->Release();
+}
+
+}  // namespace
+
+TEST(ErrorInfo, OneObjectServesBothInterfaces) {
+  ICreateErrorInfo* create = nullptr;
+  ASSERT_EQ(CreateErrorInfo(&create), S_OK);
+  const GUID id = IID_ISupportErrorInfo;
+  EXPECT_EQ(create->SetGUID(id), S_OK);
+  EXPECT_EQ(create->SetSource(const_cast<LPOLESTR>(u"DAO.Database")), S_OK);
+  EXPECT_EQ(create->SetDescription(const_cast<LPOLESTR>(u"File 'x.mdb' not found")), S_OK);
+  EXPECT_EQ(create->SetHelpContext(42), S_OK);
+
+  IErrorInfo* info = nullptr;
+  ASSERT_EQ(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info)), S_OK);
+  GUID got = GUID_NULL;
+  EXPECT_EQ(info->GetGUID(&got), S_OK);
+  EXPECT_TRUE(got == id);
+  BSTR text = nullptr;
+  EXPECT_EQ(info->GetSource(&text), S_OK);
+  EXPECT_EQ(Utf8(text), "DAO.Database");
+  SysFreeString(text);
+  EXPECT_EQ(DescriptionOf(info), "File 'x.mdb' not found");
+  EXPECT_EQ(info->GetHelpFile(&text), S_OK);
+  EXPECT_EQ(text, nullptr);  // never set
+  DWORD context = 0;
+  EXPECT_EQ(info->GetHelpContext(&context), S_OK);
+  EXPECT_EQ(context, 42u);
+  EXPECT_EQ(info->GetSource(nullptr), E_INVALIDARG);
+
+  // IUnknown is the same object through either interface.
+  IUnknown* unknown1 = nullptr;
+  IUnknown* unknown2 = nullptr;
+  ASSERT_EQ(create->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unknown1)), S_OK);
+  ASSERT_EQ(info->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unknown2)), S_OK);
+  EXPECT_EQ(unknown1, unknown2);
+  void* other = reinterpret_cast<void*>(0x1);
+  EXPECT_EQ(info->QueryInterface(IID_IDispatch, &other), E_NOINTERFACE);
+  EXPECT_EQ(other, nullptr);
+  EXPECT_EQ(RefCount(info), 4u);
+  unknown1->Release();
+  unknown2->Release();
+  info->Release();
+  EXPECT_EQ(create->Release(), 0u);  // the last reference frees it
+}
+
+TEST(ErrorInfo, GetHandsTheObjectOverAndClearsTheSlot) {
+  DrainSlot();
+  IErrorInfo* got = reinterpret_cast<IErrorInfo*>(0x1);
+  EXPECT_EQ(GetErrorInfo(0, &got), S_FALSE);
+  EXPECT_EQ(got, nullptr);
+
+  IErrorInfo* info = NewErrorInfo(u"first");
+  ASSERT_EQ(SetErrorInfo(0, info), S_OK);
+  EXPECT_EQ(RefCount(info), 2u);  // ours and the slot's
+  ASSERT_EQ(GetErrorInfo(0, &got), S_OK);
+  EXPECT_EQ(got, info);
+  EXPECT_EQ(RefCount(info), 2u);  // the slot's reference went to us
+  got->Release();
+  EXPECT_EQ(GetErrorInfo(0, &got), S_FALSE);  // cleared
+
+  // Setting again replaces (and releases) the previous object.
+  IErrorInfo* second = NewErrorInfo(u"second");
+  ASSERT_EQ(SetErrorInfo(0, info), S_OK);
+  ASSERT_EQ(SetErrorInfo(0, second), S_OK);
+  EXPECT_EQ(RefCount(info), 1u);
+  ASSERT_EQ(SetErrorInfo(0, nullptr), S_OK);  // clears
+  EXPECT_EQ(RefCount(second), 1u);
+  EXPECT_EQ(GetErrorInfo(0, &got), S_FALSE);
+
+  EXPECT_EQ(SetErrorInfo(1, info), E_INVALIDARG);
+  EXPECT_EQ(GetErrorInfo(1, &got), E_INVALIDARG);
+  EXPECT_EQ(GetErrorInfo(0, nullptr), E_INVALIDARG);
+  EXPECT_EQ(CreateErrorInfo(nullptr), E_INVALIDARG);
+  info->Release();
+  second->Release();
+}
+
+TEST(ErrorInfo, EachThreadHasItsOwnSlot) {
+  DrainSlot();
+  IErrorInfo* mine = NewErrorInfo(u"main thread");
+  ASSERT_EQ(SetErrorInfo(0, mine), S_OK);
+
+  HRESULT otherSawBefore = E_FAIL;
+  std::string otherSawAfter;
+  std::thread other([&] {
+    IErrorInfo* got = nullptr;
+    otherSawBefore = GetErrorInfo(0, &got);
+    if (got != nullptr) got->Release();
+    IErrorInfo* own = NewErrorInfo(u"other thread");
+    SetErrorInfo(0, own);
+    own->Release();
+    if (GetErrorInfo(0, &got) == S_OK) {
+      otherSawAfter = DescriptionOf(got);
+      got->Release();
+    }
+  });
+  other.join();
+  EXPECT_EQ(otherSawBefore, S_FALSE);
+  EXPECT_EQ(otherSawAfter, "other thread");
+
+  IErrorInfo* got = nullptr;
+  ASSERT_EQ(GetErrorInfo(0, &got), S_OK);
+  EXPECT_EQ(DescriptionOf(got), "main thread");
+  got->Release();
+  mine->Release();
+}
+
+TEST(ErrorInfo, ThreadEndReleasesWhatItsSlotHolds) {
+  IErrorInfo* info = NewErrorInfo(u"left behind");
+  std::thread other([info] { SetErrorInfo(0, info); });  // never fetched
+  other.join();
+  EXPECT_EQ(RefCount(info), 1u);  // only ours is left
+  info->Release();
+}
