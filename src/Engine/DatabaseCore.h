@@ -1,0 +1,219 @@
+// The engine's database below the DAO objects: one SQLite file with the
+// engine's catalog, its schema operations, properties, transactions,
+// Execute, AutoNumber allocation and compaction.
+//
+// Catalog tables inside every database file (hidden from TableDefs):
+//   MSysInfo(Key, Value)                    format tag, password hash and salt
+//   MSysColumns(TableName, ColumnName, Ordinal, Type, Size, Attributes, Required)
+//   MSysIndexes(TableName, IndexName, SqliteName, IsPrimary, IsUnique, IsRequired, Fields)
+//   MSysQueries(Name, SQL)                  stored queries; each is also a view
+//   MSysProperties(Kind, ObjectName, SubName, Name, Type, Value)
+//   MSysAutoNumbers(TableName, ColumnName, NextValue)  counters that are not the rowid
+// An AutoNumber that is the table's INTEGER PRIMARY KEY AUTOINCREMENT takes
+// its numbers from sqlite_sequence instead, so that SQLite never hands out a
+// number that AddNew has reserved.
+//
+// Thread-safety: none; one thread uses a database at a time.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "Engine/Ddl.h"
+#include "Engine/JetBridge.h"
+#include "Engine/Sqlite.h"
+#include "Engine/Value.h"
+
+namespace dao {
+
+class RecordsetCore;
+
+// Objects that carry properties.
+enum class ObjectKind : int {
+  Database = 0,
+  Table = 1,
+  Query = 2,
+  TableField = 3,
+  QueryField = 4,
+  Index = 5,
+};
+
+struct ObjectRef {
+  ObjectKind kind = ObjectKind::Database;
+  std::string object;  // table or query name ("" for the database)
+  std::string sub;     // field or index name
+};
+
+struct PropertyRecord {
+  std::string name;
+  int type = dbText;  // DataTypeEnum
+  Value value;
+};
+
+// A table as the catalog describes it.
+struct TableInfo {
+  std::string name;
+  std::string rowidColumn;  // the AutoNumber that is the rowid ("" if none)
+  std::vector<ColumnInfo> columns;
+  std::vector<IndexSpec> indexes;
+  const ColumnInfo* Column(const std::string& name) const;
+};
+
+// A SELECT rewritten so that each row carries the rowids of its base rows.
+struct KeyedSelect {
+  SqlStatement statement;
+  bool keyed = false;                 // false: read-only (aggregate, DISTINCT, ...)
+  std::vector<std::string> keyExprs;  // one per base row: "t".rowid or "q"."__vem_rk_0"
+  std::string selectList;             // the data columns as written
+  std::string sql;                    // the query to open (keys first, as __vem_k<i>)
+  std::string rereadSql;  // data columns of one row by its keys (?1..?K); made on first use
+};
+// The text of KeyedSelect::rereadSql.
+std::string RereadSql(const KeyedSelect& select);
+
+struct ConnectOptions {
+  std::string password;
+  bool hasPassword = false;
+};
+ConnectOptions ParseConnect(const std::string& connect);
+
+class DatabaseCore : public std::enable_shared_from_this<DatabaseCore> {
+ public:
+  // Creates a new database file (3204 when it exists).
+  static std::shared_ptr<DatabaseCore> Create(const std::string& path, const std::string& connect);
+  // Opens an existing one: 3024 missing, 3343 not a database, 3031 wrong
+  // password, 3045/3356 exclusive conflicts.
+  static std::shared_ptr<DatabaseCore> Open(const std::string& path, bool exclusive, bool readOnly,
+                                            const std::string& connect);
+  // Writes a compacted copy of `src` to `dst` (which must not exist).
+  static void Compact(const std::string& src, const std::string& dst, const std::string& dstConnect,
+                      const std::string& srcConnect);
+
+  ~DatabaseCore();
+
+  const std::string& Name() const { return m_name; }
+  bool IsOpen() const { return m_conn != nullptr; }
+  void Close();
+  // 3420 when closed.
+  Connection& Conn();
+  // The connection of a database known to be open (after CheckOpen).
+  Connection& OpenConn() { return *m_conn; }
+  void CheckOpen() const;
+
+  // Schema.
+  std::vector<std::string> TableNames();
+  std::vector<std::string> QueryNames();
+  // The table's description; null when there is no such user table.
+  const TableInfo* FindTable(const std::string& name);
+  bool IsQuery(const std::string& name);
+  std::optional<std::string> QuerySql(const std::string& name);
+  void CreateTable(const TableSpec& spec);
+  void CreateIndex(const std::string& table, const IndexSpec& index);
+  // Adds a field to an existing table (not an AutoNumber, not Required).
+  void AddColumn(const std::string& table, const FieldSpec& field);
+  void DropTable(const std::string& name);
+  void DropIndex(const std::string& table, const std::string& index);
+  void CreateQuery(const std::string& name, const std::string& jetSql);
+  void SetQuerySql(const std::string& name, const std::string& jetSql);
+  void DropQuery(const std::string& name);
+  // The fields a query yields (name, type, size, attributes).
+  std::vector<ColumnInfo> QueryColumns(const std::string& name);
+
+  // Properties (user-defined, persistent).
+  std::vector<PropertyRecord> Properties(const ObjectRef& ref);
+  void AppendProperty(const ObjectRef& ref, const PropertyRecord& prop);  // 3367 if present
+  void SetPropertyValue(const ObjectRef& ref, const std::string& name, const Value& value);
+  void DeleteProperty(const ObjectRef& ref, const std::string& name);
+
+  // Transactions (nesting up to 5 levels).
+  void BeginTrans();
+  void CommitTrans(int options);
+  void Rollback();
+  int TransactionLevel() const { return m_level; }
+
+  // Runs an action query or DDL statement; answers the rows affected.
+  int Execute(const std::string& jetSql);
+  std::unique_ptr<RecordsetCore> OpenRecordset(const std::string& jetSql);
+
+  // For recordsets.
+  KeyedSelect BuildKeyedSelect(const std::string& jetSql, int syntaxError);
+  std::int32_t AllocateAutoNumber(const std::string& table, const std::string& column);
+  // A column's catalog description (null if the table or column is unknown).
+  const ColumnInfo* ColumnOf(const std::string& table, const std::string& column);
+  std::string DescribeObject(const ObjectRef& ref) const;
+
+  // Runs `fn` as one write: inside the current transaction as a savepoint,
+  // else as its own BEGIN IMMEDIATE transaction. Undone if fn throws.
+  template <typename Fn>
+  void WriteAtomically(const std::string& context, Fn&& fn);
+
+ private:
+  DatabaseCore(std::unique_ptr<Connection> conn, std::string name, bool exclusive, bool readOnly);
+  void Configure();
+  void CheckCatalog(const ConnectOptions& options);
+  void InvalidateSchema();
+  void CreateView(const std::string& name, const std::string& jetSql);
+  void CheckNewName(const std::string& name, const char* what);
+  void CheckWritable(const std::string& what) const;
+
+  std::unique_ptr<Connection> m_conn;
+  std::string m_name;  // absolute file name
+  bool m_exclusive = false;
+  bool m_readOnly = false;
+  int m_level = 0;  // transaction nesting depth
+  std::unordered_map<std::string, std::unique_ptr<TableInfo>> m_tables;  // by lower-case name
+  // AutoNumbers reserved in sqlite_sequence by the open write transaction
+  // (which holds the write lock, so no one else allocates meanwhile); the
+  // unused rest is given back when it commits and dropped on any rollback.
+  struct CounterBlock {
+    std::int64_t next = 1;
+    std::int64_t last = 0;
+  };
+  std::unordered_map<std::string, CounterBlock> m_counters;  // by table name
+  void ReturnUnusedCounters();
+
+ public:
+  // The row storage of a closed recordset, kept (empty, with its capacity)
+  // for the next one, so that repeated scans neither grow vectors nor fault
+  // in fresh pages. At most one set is kept.
+  struct RowBuffers {
+    std::vector<std::int64_t> keys;
+    std::vector<StoredCell> cells;
+    std::string arena;
+    std::vector<std::uint64_t> epochs;
+  };
+  RowBuffers TakeRowBuffers();
+  void ReturnRowBuffers(RowBuffers&& buffers);
+
+ private:
+  RowBuffers m_spareRows;
+};
+
+// A write of its own (BEGIN IMMEDIATE ... COMMIT) when `outer`, else a
+// savepoint inside the transaction that is already open.
+void BeginWrite(Connection& conn, bool outer, const std::string& context);
+void EndWrite(Connection& conn, bool outer, bool commit, const std::string& context);
+
+template <typename Fn>
+void DatabaseCore::WriteAtomically(const std::string& context, Fn&& fn) {
+  Connection& conn = Conn();
+  const bool outer = sqlite3_get_autocommit(conn.db()) != 0;
+  BeginWrite(conn, outer, context);
+  try {
+    fn();
+  } catch (...) {
+    m_counters.clear();
+    try {
+      EndWrite(conn, outer, false, context);
+    } catch (...) {
+    }
+    throw;
+  }
+  EndWrite(conn, outer, true, context);
+}
+
+}  // namespace dao

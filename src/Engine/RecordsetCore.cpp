@@ -1,0 +1,704 @@
+// The dynaset: keyset, value cache, navigation, Find and edits.
+#include "Engine/RecordsetCore.h"
+
+#include <algorithm>
+#include <limits>
+#include <set>
+#include <unordered_set>
+
+namespace dao {
+
+namespace {
+
+constexpr std::int64_t kNullKey = std::numeric_limits<std::int64_t>::min();
+constexpr const char* kHiddenPrefix = "__vem_";
+
+int TypeFromDecl(const char* decl) {
+  if (!decl) return 0;
+  std::string d = Lower(decl);
+  if (d.find("int") != std::string::npos) return dbLong;
+  if (d.find("char") != std::string::npos || d.find("text") != std::string::npos) return dbMemo;
+  if (d.find("real") != std::string::npos || d.find("floa") != std::string::npos ||
+      d.find("doub") != std::string::npos)
+    return dbDouble;
+  if (d.find("blob") != std::string::npos) return dbLongBinary;
+  return 0;
+}
+
+void BindKey(sqlite3_stmt* s, int index, std::int64_t key) {
+  if (key == kNullKey)
+    sqlite3_bind_null(s, index);
+  else
+    sqlite3_bind_int64(s, index, key);
+}
+
+}  // namespace
+
+RecordsetCore::RecordsetCore(std::shared_ptr<DatabaseCore> db, std::string jetSql)
+    : m_db(std::move(db)), m_sql(std::move(jetSql)) {
+  Load();
+  m_open = true;
+}
+
+RecordsetCore::~RecordsetCore() {
+  ReleaseRows();
+}
+
+void RecordsetCore::ReleaseRows() {
+  DatabaseCore::RowBuffers rows{std::move(m_keys), std::move(m_cells), std::move(m_arena),
+                                std::move(m_rowEpoch)};
+  m_keys.clear();
+  m_cells.clear();
+  m_arena.clear();
+  m_rowEpoch.clear();
+  m_cachedRows = 0;
+  m_scratchRow = SIZE_MAX;
+  if (m_db) m_db->ReturnRowBuffers(std::move(rows));
+}
+
+void RecordsetCore::Load() {
+  m_select = m_db->BuildKeyedSelect(m_sql, kErrQuerySyntax);
+  m_keyed = m_select.keyed;
+  m_keyCount = m_select.keyExprs.size();
+  Connection& c = m_db->Conn();
+  std::string ctx = "OpenRecordset '" + m_sql + "'";
+  std::uint64_t epoch = c.ChangeEpoch();
+  CachedStmt s = c.Prepare(m_select.sql, ctx);
+  sqlite3_stmt* st = s.get();
+  const int n = sqlite3_column_count(st);
+  m_keyTables.clear();
+  for (std::size_t k = 0; k < m_keyCount; ++k) {
+    const char* t = sqlite3_column_table_name(st, static_cast<int>(k));
+    m_keyTables.push_back(t ? t : "");
+  }
+  m_fields.clear();
+  m_fieldIndex.clear();
+  for (int i = static_cast<int>(m_keyCount); i < n; ++i) {
+    const char* name = sqlite3_column_name(st, i);
+    std::string colName = name ? name : "";
+    if (colName.rfind(kHiddenPrefix, 0) == 0) continue;
+    FieldDesc f;
+    f.column = i;
+    const char* tbl = sqlite3_column_table_name(st, i);
+    const char* orig = sqlite3_column_origin_name(st, i);
+    const ColumnInfo* ci = nullptr;
+    if (tbl && orig) {
+      f.sourceTable = tbl;
+      f.sourceColumn = orig;
+      ci = m_db->ColumnOf(tbl, orig);
+    }
+    if (ci) {
+      f.info = *ci;
+    } else {
+      f.info.type = TypeFromDecl(sqlite3_column_decltype(st, i));
+      f.info.size = DefaultSize(f.info.type);
+    }
+    f.info.name = colName;
+    if (m_keyed && ci) {
+      int found = -1, matches = 0;
+      for (std::size_t k = 0; k < m_keyCount; ++k)
+        if (EqualNoCase(m_keyTables[k], f.sourceTable)) {
+          found = static_cast<int>(k);
+          ++matches;
+        }
+      if (matches == 1) {
+        f.keyIndex = found;
+        f.info.attributes |= dbUpdatableField;
+      }
+    }
+    m_fields.push_back(std::move(f));
+  }
+  // Duplicate names (SELECT * over a join) become "table.column".
+  for (std::size_t i = 0; i < m_fields.size(); ++i) {
+    bool dup = false;
+    for (std::size_t j = 0; j < m_fields.size(); ++j)
+      dup = dup || (i != j && EqualNoCase(m_fields[i].info.name, m_fields[j].info.name));
+    if (dup && !m_fields[i].sourceTable.empty()) {
+      std::string bare = Lower(m_fields[i].info.name);
+      if (!m_fieldIndex.count(bare)) m_fieldIndex[bare] = static_cast<int>(i);
+      m_fields[i].info.name = m_fields[i].sourceTable + "." + m_fields[i].info.name;
+    }
+  }
+  for (std::size_t i = 0; i < m_fields.size(); ++i)
+    m_fieldIndex[Lower(m_fields[i].info.name)] = static_cast<int>(i);
+
+  ReleaseRows();
+  DatabaseCore::RowBuffers spare = m_db->TakeRowBuffers();
+  m_keys = std::move(spare.keys);
+  m_cells = std::move(spare.cells);
+  m_arena = std::move(spare.arena);
+  m_rowEpoch = std::move(spare.epochs);
+  const std::size_t nf = m_fields.size();
+  // A single table whose rowid is one of the fields (its AutoNumber key):
+  // the key is taken from that field's value instead of being read twice.
+  int keyField = -1;
+  if (m_keyCount == 1) {
+    const char* keyTable = sqlite3_column_table_name(st, 0);
+    const char* keyOrigin = sqlite3_column_origin_name(st, 0);
+    if (keyTable && keyOrigin && !EqualNoCase(keyOrigin, "rowid"))
+      for (std::size_t f = 0; f < nf && keyField < 0; ++f)
+        if (m_fields[f].info.type == dbLong && EqualNoCase(m_fields[f].sourceTable, keyTable) &&
+            EqualNoCase(m_fields[f].sourceColumn, keyOrigin))
+          keyField = static_cast<int>(f);
+  }
+  while (s.Step(ctx)) {
+    const std::size_t first = m_cells.size();
+    for (std::size_t f = 0; f < nf; ++f)
+      m_cells.push_back(ReadCell(st, m_fields[f].column, m_fields[f].info.type, m_arena));
+    if (keyField >= 0 && m_cells[first + static_cast<std::size_t>(keyField)].kind ==
+                             static_cast<std::uint32_t>(ValueKind::Long)) {
+      m_keys.push_back(m_cells[first + static_cast<std::size_t>(keyField)].i);
+    } else {
+      for (std::size_t k = 0; k < m_keyCount; ++k) {
+        int ki = static_cast<int>(k);
+        m_keys.push_back(sqlite3_column_type(st, ki) == SQLITE_NULL ? kNullKey
+                                                                    : sqlite3_column_int64(st, ki));
+      }
+    }
+    m_rowEpoch.push_back(epoch);
+  }
+  // Expressions: report the type of their first value.
+  for (std::size_t f = 0; f < nf; ++f) {
+    if (m_fields[f].info.type != 0) continue;
+    int type = dbText;
+    for (std::size_t r = 0; r < RowCount(); ++r)
+      if (m_cells[r * nf + f].kind != 0) {
+        type = InferType(DecodeCell(m_cells[r * nf + f], m_arena));
+        break;
+      }
+    m_fields[f].info.type = type;
+    m_fields[f].info.size = DefaultSize(type);
+  }
+  m_cachedRows = RowCount();
+  m_arenaLoaded = m_arena.size();
+  m_scratchRow = SIZE_MAX;
+  m_checkedSinceMove = false;
+  m_deletedCurrent = false;
+  m_noMatch = false;
+  m_editMode = 0;
+  if (RowCount() == 0) {
+    m_bof = m_eof = true;
+    m_pos = -1;
+    m_populated = 0;
+  } else {
+    m_bof = m_eof = false;
+    m_pos = 0;
+    m_populated = 1;
+  }
+}
+
+std::string RecordsetCore::Owner() const {
+  if (m_keyTables.size() == 1 && !m_keyTables[0].empty()) return m_keyTables[0];
+  return "recordset '" + m_sql + "'";
+}
+
+void RecordsetCore::CheckOpen() const {
+  if (!m_open) Fail(kErrObjectInvalid, "Recordset '" + m_sql + "' is closed.");
+  m_db->CheckOpen();
+}
+
+void RecordsetCore::CheckCurrent() const {
+  if (m_bof || m_eof) Fail(kErrNoCurrentRecord, "No current record in recordset '" + m_sql + "'.");
+  if (m_deletedCurrent)
+    Fail(kErrRecordDeleted,
+         "Record is deleted: the current record of recordset '" + m_sql + "' was deleted.");
+}
+
+void RecordsetCore::Close() {
+  m_open = false;
+  m_editMode = 0;
+  ReleaseRows();
+  m_buffer.clear();
+  m_changed.clear();
+}
+
+int RecordsetCore::FieldIndex(const std::string& name) const {
+  auto it = m_fieldIndex.find(Lower(name));
+  if (it != m_fieldIndex.end()) return it->second;
+  // "table.column" or "[table].[column]" for a field shown under its bare name.
+  std::string n = name;
+  n.erase(std::remove(n.begin(), n.end(), '['), n.end());
+  n.erase(std::remove(n.begin(), n.end(), ']'), n.end());
+  auto dot = n.rfind('.');
+  if (dot != std::string::npos) {
+    std::string table = n.substr(0, dot), col = n.substr(dot + 1);
+    for (std::size_t i = 0; i < m_fields.size(); ++i)
+      if (EqualNoCase(m_fields[i].sourceTable, table) && EqualNoCase(m_fields[i].sourceColumn, col))
+        return static_cast<int>(i);
+  }
+  if (n != name) {
+    it = m_fieldIndex.find(Lower(n));
+    if (it != m_fieldIndex.end()) return it->second;
+  }
+  return -1;
+}
+
+bool RecordsetCore::IsBOF() const {
+  CheckOpen();
+  return m_bof;
+}
+
+bool RecordsetCore::IsEOF() const {
+  CheckOpen();
+  return m_eof;
+}
+
+bool RecordsetCore::NoMatch() const {
+  CheckOpen();
+  return m_noMatch;
+}
+
+std::int32_t RecordsetCore::RecordCount() const {
+  CheckOpen();
+  return static_cast<std::int32_t>(std::min(m_populated, RowCount()));
+}
+
+std::int32_t RecordsetCore::AbsolutePosition() const {
+  CheckOpen();
+  if (m_bof || m_eof) return -1;
+  if (m_deletedCurrent)
+    Fail(kErrRecordDeleted,
+         "Record is deleted: the current record of recordset '" + m_sql + "' has no position.");
+  return static_cast<std::int32_t>(m_pos);
+}
+
+void RecordsetCore::Visit(std::size_t row) {
+  m_checkedSinceMove = false;
+  m_pos = static_cast<std::int64_t>(row);
+  m_bof = m_eof = false;
+  m_deletedCurrent = false;
+  m_populated = std::max(m_populated, row + 1);
+}
+
+void RecordsetCore::DropEdit() {
+  m_editMode = 0;
+  m_buffer.clear();
+  m_changed.clear();
+}
+
+void RecordsetCore::SetAbsolutePosition(std::int32_t position) {
+  CheckOpen();
+  DropEdit();
+  if (position < 0 || static_cast<std::size_t>(position) >= RowCount())
+    Fail(kErrInvalidArgument, "Invalid argument: AbsolutePosition " + std::to_string(position) +
+                                  " is outside recordset '" + m_sql + "', which has " +
+                                  std::to_string(RowCount()) + " records.");
+  Visit(static_cast<std::size_t>(position));
+}
+
+void RecordsetCore::MoveFirst() {
+  CheckOpen();
+  DropEdit();
+  if (RowCount() == 0)
+    Fail(kErrNoCurrentRecord, "No current record: recordset '" + m_sql + "' is empty.");
+  Visit(0);
+}
+
+void RecordsetCore::MoveLast() {
+  CheckOpen();
+  DropEdit();
+  if (RowCount() == 0)
+    Fail(kErrNoCurrentRecord, "No current record: recordset '" + m_sql + "' is empty.");
+  Visit(RowCount() - 1);
+  m_populated = RowCount();
+}
+
+void RecordsetCore::MoveNext() {
+  CheckOpen();
+  DropEdit();
+  if (m_eof)
+    Fail(kErrNoCurrentRecord,
+         "No current record: recordset '" + m_sql + "' is already at its end (EOF).");
+  std::size_t next = m_bof ? 0 : static_cast<std::size_t>(m_deletedCurrent ? m_pos : m_pos + 1);
+  if (next >= RowCount()) {
+    m_eof = true;
+    m_bof = RowCount() == 0;
+    m_pos = static_cast<std::int64_t>(RowCount());
+    m_deletedCurrent = false;
+    return;
+  }
+  Visit(next);
+}
+
+void RecordsetCore::MovePrevious() {
+  CheckOpen();
+  DropEdit();
+  if (m_bof)
+    Fail(kErrNoCurrentRecord,
+         "No current record: recordset '" + m_sql + "' is already at its start (BOF).");
+  std::int64_t prev = m_eof ? static_cast<std::int64_t>(RowCount()) - 1 : m_pos - 1;
+  if (prev < 0) {
+    m_bof = true;
+    m_eof = RowCount() == 0;
+    m_pos = -1;
+    m_deletedCurrent = false;
+    return;
+  }
+  Visit(static_cast<std::size_t>(prev));
+}
+
+void RecordsetCore::Find(FindKind kind, const std::string& criteria) {
+  CheckOpen();
+  DropEdit();
+  std::string crit = TranslateJetCriteria(criteria);
+  const std::size_t count = RowCount();
+  Connection& c = m_db->Conn();
+  std::string ctx = "Find '" + criteria + "' in recordset '" + m_sql + "'";
+  std::unordered_set<std::int64_t> single;
+  std::set<std::vector<std::int64_t>> multi;
+  std::vector<bool> flags;
+  try {
+    if (m_keyed) {
+      std::string cols;
+      for (std::size_t k = 0; k < m_keyCount; ++k)
+        cols += (k ? ", " : "") + QuoteId("__vem_k" + std::to_string(k));
+      CachedStmt s =
+          c.Prepare("SELECT " + cols + " FROM (" + m_select.sql + ") WHERE (" + crit + ")", ctx);
+      while (s.Step(ctx)) {
+        if (m_keyCount == 1) {
+          single.insert(sqlite3_column_type(s.get(), 0) == SQLITE_NULL
+                            ? kNullKey
+                            : sqlite3_column_int64(s.get(), 0));
+        } else {
+          std::vector<std::int64_t> key;
+          for (std::size_t k = 0; k < m_keyCount; ++k) {
+            int ki = static_cast<int>(k);
+            key.push_back(sqlite3_column_type(s.get(), ki) == SQLITE_NULL
+                              ? kNullKey
+                              : sqlite3_column_int64(s.get(), ki));
+          }
+          multi.insert(std::move(key));
+        }
+      }
+    } else {
+      CachedStmt s = c.Prepare("SELECT (" + crit + ") FROM (" + m_select.sql + ")", ctx);
+      while (s.Step(ctx)) flags.push_back(sqlite3_column_int(s.get(), 0) != 0);
+    }
+  } catch (const EngineError& e) {
+    if (e.number() == kErrQuerySyntax)
+      Fail(kErrFindSyntax, "Syntax error in expression '" + criteria + "' (" + e.what() + ")");
+    throw;
+  }
+  auto matches = [&](std::size_t row) {
+    if (!m_keyed) return row < flags.size() && flags[row];
+    if (m_keyCount == 1) return single.count(m_keys[row]) > 0;
+    std::vector<std::int64_t> key(KeysOf(row), KeysOf(row) + m_keyCount);
+    return multi.count(key) > 0;
+  };
+  std::int64_t start = 0, step = 1;
+  switch (kind) {
+    case FindKind::First:
+      start = 0;
+      break;
+    case FindKind::Last:
+      start = static_cast<std::int64_t>(count) - 1;
+      step = -1;
+      break;
+    case FindKind::Next:
+      start = m_bof   ? 0
+              : m_eof ? static_cast<std::int64_t>(count)
+                      : (m_deletedCurrent ? m_pos : m_pos + 1);
+      break;
+    case FindKind::Previous:
+      start = m_eof ? static_cast<std::int64_t>(count) - 1 : m_bof ? -1 : m_pos - 1;
+      step = -1;
+      break;
+  }
+  for (std::int64_t i = start; i >= 0 && i < static_cast<std::int64_t>(count); i += step) {
+    if (matches(static_cast<std::size_t>(i))) {
+      Visit(static_cast<std::size_t>(i));
+      if (kind == FindKind::Last) m_populated = count;
+      m_noMatch = false;
+      return;
+    }
+  }
+  m_noMatch = true;  // the position stays where it was
+}
+
+void RecordsetCore::CompactArena() {
+  std::string fresh;
+  fresh.reserve(m_arenaLoaded);
+  for (StoredCell& c : m_cells) {
+    auto kind = static_cast<ValueKind>(c.kind);
+    if (kind != ValueKind::Text && kind != ValueKind::Binary) continue;
+    const std::uint64_t offset = fresh.size();
+    fresh.append(m_arena, c.offset, c.size);
+    c.offset = offset;
+  }
+  m_arena = std::move(fresh);
+  m_arenaLoaded = m_arena.size();
+}
+
+bool RecordsetCore::Reread(std::size_t row, Value* values) {
+  Connection& c = m_db->Conn();
+  if (m_select.rereadSql.empty()) m_select.rereadSql = RereadSql(m_select);
+  CachedStmt s = c.Prepare(m_select.rereadSql, "Reading a record of recordset", m_sql);
+  for (std::size_t k = 0; k < m_keyCount; ++k)
+    BindKey(s.get(), static_cast<int>(k + 1), KeysOf(row)[k]);
+  if (!s.Step()) return false;
+  for (std::size_t f = 0; f < m_fields.size(); ++f)
+    values[f] = ReadColumn(s.get(), m_fields[f].column - static_cast<int>(m_keyCount),
+                           m_fields[f].info.type);
+  return true;
+}
+
+const Value& RecordsetCore::GetValue(std::size_t field) {
+  ValueRef r = Locate(field);
+  if (r.value) return *r.value;
+  m_got = DecodeCell(*r.cell, *r.arena);
+  return m_got;
+}
+
+RecordsetCore::ValueRef RecordsetCore::Locate(std::size_t field) {
+  CheckOpen();
+  if (m_editMode == 2) return {&m_buffer[field], nullptr, nullptr};
+  if (m_editMode == 1 && m_changed[field]) return {&m_buffer[field], nullptr, nullptr};
+  CheckCurrent();
+  std::size_t row = static_cast<std::size_t>(m_pos);
+  if (m_keyed && row >= m_cachedRows) {
+    // A row added through this recordset: read by key into the scratch row.
+    std::uint64_t epoch = m_db->OpenConn().ChangeEpoch();
+    if (m_scratchRow != row || m_scratchEpoch != epoch) {
+      m_scratch.resize(m_fields.size());
+      m_scratchRow = SIZE_MAX;
+      if (!Reread(row, m_scratch.data()))
+        Fail(kErrRecordDeleted, "Record is deleted: record " + std::to_string(row) +
+                                    " of recordset '" + m_sql +
+                                    "' was deleted by another user or recordset.");
+      m_scratchRow = row;
+      m_scratchEpoch = epoch;
+    }
+    return {&m_scratch[field], nullptr, nullptr};
+  }
+  if (m_keyed && (!m_checkedSinceMove || m_rowEpoch[row] == 0)) {
+    // Values are read when the cursor moves onto a row (DAO's rule): the
+    // first read after a move looks whether anything changed since the row
+    // was cached (a commit elsewhere, a change through this connection), and
+    // an Update through this recordset marks its row for reading again.
+    std::uint64_t epoch = m_db->OpenConn().ChangeEpoch();
+    m_checkedSinceMove = true;
+    if (m_rowEpoch[row] != epoch) {
+      m_scratch.resize(m_fields.size());
+      m_rowEpoch[row] = 0;  // until read again
+      if (!Reread(row, m_scratch.data()))
+        Fail(kErrRecordDeleted, "Record is deleted: record " + std::to_string(row) +
+                                    " of recordset '" + m_sql +
+                                    "' was deleted by another user or recordset.");
+      // The new values replace the cached ones (their old bytes stay in the
+      // arena until the recordset is closed or requeried).
+      m_scratchRow = SIZE_MAX;
+      StoredCell* cells = RowCells(row);
+      for (std::size_t f = 0; f < m_fields.size(); ++f)
+        cells[f] = EncodeCell(m_scratch[f], m_arena);
+      m_rowEpoch[row] = epoch;
+      if (m_arena.size() > 4 * std::max<std::size_t>(m_arenaLoaded, 1u << 20)) CompactArena();
+    }
+  }
+  return {nullptr, &RowCells(row)[field], &m_arena};
+}
+
+void RecordsetCore::SetValue(std::size_t field, const Value& value) {
+  CheckOpen();
+  const FieldDesc& f = m_fields[field];
+  if (m_editMode == 0)
+    Fail(kErrUpdateWithoutEdit,
+         "Cannot set field '" + f.info.name + "' of recordset '" + m_sql +
+             "': the record is not being edited (call AddNew or Edit first).");
+  if (f.keyIndex < 0)
+    Fail(kErrFieldNotUpdatable,
+         "Field '" + f.info.name + "' of recordset '" + m_sql +
+             "' cannot be updated: it is not a column of one base table row.");
+  if (m_editMode == 2 && f.keyIndex != 0)
+    Fail(kErrFieldNotUpdatable,
+         "Field '" + f.info.name + "' cannot be set on a new record of recordset '" + m_sql + "'.");
+  if (f.info.attributes & dbAutoIncrField)
+    Fail(kErrFieldNotUpdatable, "Field '" + f.info.name + "' of '" + f.sourceTable +
+                                    "' is an AutoNumber and cannot be changed.");
+  m_buffer[field] = ConvertForField(value, f.info, f.sourceTable);
+  m_changed[field] = true;
+}
+
+void RecordsetCore::Edit() {
+  CheckOpen();
+  if (!m_keyed)
+    Fail(kErrReadOnly, "Cannot update: recordset '" + m_sql +
+                           "' is read-only (it has no base table rows to write to).");
+  DropEdit();
+  CheckCurrent();
+  std::vector<Value> current;
+  for (std::size_t i = 0; i < m_fields.size(); ++i) current.push_back(GetValue(i));
+  m_buffer = std::move(current);
+  m_changed.assign(m_fields.size(), false);
+  m_editMode = 1;
+}
+
+void RecordsetCore::AddNew() {
+  CheckOpen();
+  if (!m_keyed)
+    Fail(kErrReadOnly, "Cannot add a record: recordset '" + m_sql +
+                           "' is read-only (it has no base table rows to write to).");
+  if (m_keyCount != 1 || m_keyTables[0].empty())
+    Fail(kErrNotSupported,
+         "Cannot add a record to recordset '" + m_sql + "': it joins several tables.");
+  DropEdit();
+  m_buffer.assign(m_fields.size(), Value{});
+  m_changed.assign(m_fields.size(), false);
+  m_editMode = 2;
+  // AutoNumbers are assigned now, so that they can be read before Update.
+  try {
+    for (std::size_t i = 0; i < m_fields.size(); ++i) {
+      const FieldDesc& f = m_fields[i];
+      if (f.keyIndex != 0 || !(f.info.attributes & dbAutoIncrField)) continue;
+      bool done = false;
+      for (std::size_t j = 0; j < i; ++j)
+        if (m_changed[j] && EqualNoCase(m_fields[j].sourceColumn, f.sourceColumn)) {
+          m_buffer[i] = m_buffer[j];
+          done = true;
+        }
+      if (!done) m_buffer[i] = m_db->AllocateAutoNumber(f.sourceTable, f.sourceColumn);
+      m_changed[i] = true;
+    }
+  } catch (...) {
+    DropEdit();
+    throw;
+  }
+}
+
+void RecordsetCore::Update() {
+  CheckOpen();
+  if (m_editMode == 0)
+    Fail(kErrUpdateWithoutEdit, "Update without AddNew or Edit on recordset '" + m_sql + "'.");
+  Connection& c = m_db->Conn();
+  if (m_editMode == 2) {
+    const std::string& table = m_keyTables[0];
+    std::vector<std::size_t> cols;
+    for (std::size_t i = 0; i < m_fields.size(); ++i) {
+      if (!m_changed[i]) continue;
+      bool later = false;  // the same column twice (t.* and t.x): the last write wins
+      for (std::size_t j = i + 1; j < m_fields.size(); ++j)
+        later = later ||
+                (m_changed[j] && EqualNoCase(m_fields[j].sourceColumn, m_fields[i].sourceColumn));
+      if (!later) cols.push_back(i);
+    }
+    if (m_insertSql.empty() || cols != m_insertColumns) {
+      std::string sql = "INSERT INTO " + QuoteId(table);
+      if (cols.empty()) {
+        sql += " DEFAULT VALUES";
+      } else {
+        std::string names, params;
+        for (std::size_t k = 0; k < cols.size(); ++k) {
+          names += (k ? ", " : "") + QuoteId(m_fields[cols[k]].sourceColumn);
+          params += (k ? ", ?" : "?") + std::to_string(k + 1);
+        }
+        sql += " (" + names + ") VALUES (" + params + ")";
+      }
+      m_insertSql = std::move(sql);
+      m_insertColumns = cols;
+    }
+    {
+      CachedStmt s = c.Prepare(m_insertSql, "Update (AddNew) of recordset", m_sql);
+      for (std::size_t k = 0; k < cols.size(); ++k)
+        BindValue(s.get(), static_cast<int>(k + 1), m_buffer[cols[k]]);
+      s.Step();
+    }
+    std::int64_t rowid = sqlite3_last_insert_rowid(c.db());
+    bool wasFull = m_populated >= RowCount();
+    bool wasEmpty = m_bof && m_eof;
+    m_keys.push_back(rowid);
+
+    m_rowEpoch.push_back(0);
+    if (wasFull) m_populated = RowCount();
+    if (wasEmpty) {
+      m_bof = false;  // DAO: BOF clears, EOF stays set
+      m_pos = static_cast<std::int64_t>(RowCount());
+    }
+    DropEdit();
+    return;
+  }
+  // Edit: each changed column goes back to its own base row.
+  CheckCurrent();
+  std::size_t row = static_cast<std::size_t>(m_pos);
+  std::vector<std::vector<std::size_t>> byKey(m_keyCount);
+  for (std::size_t i = 0; i < m_fields.size(); ++i)
+    if (m_changed[i]) byKey[static_cast<std::size_t>(m_fields[i].keyIndex)].push_back(i);
+  auto run = [&] {
+    for (std::size_t k = 0; k < m_keyCount; ++k) {
+      const auto& cols = byKey[k];
+      if (cols.empty()) continue;
+      std::string sql = "UPDATE " + QuoteId(m_keyTables[k]) + " SET ";
+      for (std::size_t j = 0; j < cols.size(); ++j)
+        sql += (j ? ", " : "") + QuoteId(m_fields[cols[j]].sourceColumn) + " = ?" +
+               std::to_string(j + 1);
+      sql += " WHERE rowid = ?" + std::to_string(cols.size() + 1);
+      CachedStmt s = c.Prepare(sql, "Update of recordset", m_sql);
+      for (std::size_t j = 0; j < cols.size(); ++j)
+        BindValue(s.get(), static_cast<int>(j + 1), m_buffer[cols[j]]);
+      BindKey(s.get(), static_cast<int>(cols.size() + 1), KeysOf(row)[k]);
+      s.Step();
+      if (sqlite3_changes(c.db()) == 0)
+        Fail(kErrRecordDeleted, "Record is deleted: the record of '" + m_keyTables[k] +
+                                    "' being edited in recordset '" + m_sql +
+                                    "' no longer exists.");
+    }
+  };
+  std::size_t groups = 0;
+  for (const auto& g : byKey) groups += g.empty() ? 0 : 1;
+  if (groups > 1)
+    m_db->WriteAtomically("Update of recordset '" + m_sql + "'", run);
+  else
+    run();
+  m_rowEpoch[row] = 0;
+  m_scratchRow = SIZE_MAX;
+  DropEdit();
+}
+
+void RecordsetCore::CancelUpdate() {
+  CheckOpen();
+  if (m_editMode == 0)
+    Fail(kErrUpdateWithoutEdit,
+         "CancelUpdate without AddNew or Edit on recordset '" + m_sql + "'.");
+  DropEdit();
+}
+
+void RecordsetCore::Delete() {
+  CheckOpen();
+  if (!m_keyed)
+    Fail(kErrReadOnly,
+         "Cannot delete: recordset '" + m_sql + "' is read-only (it has no base table rows).");
+  DropEdit();
+  CheckCurrent();
+  if (m_keyCount != 1 || m_keyTables[0].empty())
+    Fail(kErrNotSupported, "Cannot delete the current record of recordset '" + m_sql +
+                               "': it joins several tables; delete from one table instead.");
+  Connection& c = m_db->Conn();
+  std::string ctx = "Delete in recordset '" + m_sql + "'";
+  std::size_t row = static_cast<std::size_t>(m_pos);
+  {
+    CachedStmt s = c.Prepare("DELETE FROM " + QuoteId(m_keyTables[0]) + " WHERE rowid = ?1", ctx);
+    BindKey(s.get(), 1, KeysOf(row)[0]);
+    s.Step(ctx);
+  }
+  if (sqlite3_changes(c.db()) == 0)
+    Fail(kErrRecordDeleted,
+         "Record is deleted: the current record of recordset '" + m_sql + "' was already deleted.");
+  m_keys.erase(m_keys.begin() + static_cast<std::ptrdiff_t>(row * m_keyCount),
+               m_keys.begin() + static_cast<std::ptrdiff_t>((row + 1) * m_keyCount));
+  const std::size_t nf = m_fields.size();
+  if (row < m_cachedRows) {
+    m_cells.erase(m_cells.begin() + static_cast<std::ptrdiff_t>(row * nf),
+                  m_cells.begin() + static_cast<std::ptrdiff_t>((row + 1) * nf));
+    --m_cachedRows;
+  }
+  m_scratchRow = SIZE_MAX;
+  m_rowEpoch.erase(m_rowEpoch.begin() + static_cast<std::ptrdiff_t>(row));
+  if (m_populated > row) --m_populated;
+  m_deletedCurrent = true;
+}
+
+void RecordsetCore::Requery() {
+  CheckOpen();
+  DropEdit();
+  Load();
+}
+
+}  // namespace dao

@@ -1,0 +1,140 @@
+// A dynaset over a SELECT: the keys of its rows are taken when it opens (in
+// the query's order); values are served from a cache filled at open for as
+// long as the connection's change epoch says nothing can have changed, and
+// are otherwise read again by key, so that changes made elsewhere are seen
+// and a row deleted elsewhere reads as 3167.
+//
+// Position model (DAO's): m_bof / m_eof flags; with neither set, m_pos is
+// the current row. After Delete the current row is gone from the keyset
+// (m_deletedCurrent) and m_pos names the row that followed it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "Engine/DatabaseCore.h"
+#include "Engine/Value.h"
+
+namespace dao {
+
+struct FieldDesc {
+  ColumnInfo info;           // name as shown, DAO type, size, attributes
+  std::string sourceTable;   // base table of the column ("" for expressions)
+  std::string sourceColumn;  // its column there
+  int column = 0;            // index of the result column in the open statement
+  int keyIndex = -1;         // the key that addresses its base row; -1: not updatable
+};
+
+enum class FindKind { First, Last, Next, Previous };
+
+class RecordsetCore {
+ public:
+  RecordsetCore(std::shared_ptr<DatabaseCore> db, std::string jetSql);
+  ~RecordsetCore();
+  RecordsetCore(const RecordsetCore&) = delete;
+  RecordsetCore& operator=(const RecordsetCore&) = delete;
+
+  void Close();
+  bool IsOpen() const { return m_open; }
+  const std::string& Sql() const { return m_sql; }
+  const std::string& Name() const { return m_sql; }
+  const std::shared_ptr<DatabaseCore>& Db() const { return m_db; }
+
+  std::size_t FieldCount() const { return m_fields.size(); }
+  const FieldDesc& FieldAt(std::size_t i) const { return m_fields[i]; }
+  int FieldIndex(const std::string& name) const;  // -1 when unknown
+
+  bool IsBOF() const;
+  bool IsEOF() const;
+  bool NoMatch() const;
+  std::int32_t RecordCount() const;
+  std::int32_t AbsolutePosition() const;
+  void SetAbsolutePosition(std::int32_t position);
+  bool Updatable() const { return m_keyed; }
+  int EditMode() const { return m_editMode; }
+
+  void MoveFirst();
+  void MoveLast();
+  void MoveNext();
+  void MovePrevious();
+  void Find(FindKind kind, const std::string& criteria);
+
+  // The value of a field of the current record (or of the edit buffer);
+  // the reference is valid until the next call.
+  const Value& GetValue(std::size_t field);
+  // Where that value is: a Value (edit buffer, a row added here) or a cell
+  // of the cache with its arena; valid until the next call.
+  struct ValueRef {
+    const Value* value;
+    const StoredCell* cell;
+    const std::string* arena;
+  };
+  ValueRef Locate(std::size_t field);
+  void SetValue(std::size_t field, const Value& value);
+
+  void AddNew();
+  void Edit();
+  void Update();
+  void CancelUpdate();
+  void Delete();
+  void Requery();
+
+ private:
+  void Load();
+  void ReleaseRows();
+  // Drops the bytes of values that re-reads replaced.
+  void CompactArena();
+  void CheckOpen() const;
+  void CheckCurrent() const;
+  std::size_t RowCount() const { return m_rowEpoch.size(); }
+  StoredCell* RowCells(std::size_t row) { return &m_cells[row * m_fields.size()]; }
+  const std::int64_t* KeysOf(std::size_t row) const { return &m_keys[row * m_keyCount]; }
+  bool Reread(std::size_t row, Value* values);
+  void GoTo(std::int64_t index, bool forward);
+  void DropEdit();
+  void Visit(std::size_t row);
+  std::string Owner() const;
+
+  std::shared_ptr<DatabaseCore> m_db;
+  std::string m_sql;  // the Jet text as given
+  bool m_open = false;
+  KeyedSelect m_select;
+  bool m_keyed = false;
+  std::size_t m_keyCount = 0;
+  std::vector<std::string> m_keyTables;  // base table of each key
+  std::vector<FieldDesc> m_fields;
+  std::unordered_map<std::string, int> m_fieldIndex;  // lower-case name -> field
+
+  // The keyset and the value cache, row by row.
+  std::vector<std::int64_t> m_keys;  // m_keyCount per row
+  std::vector<StoredCell> m_cells;   // values of the visible fields, row by row,
+                                     // for the rows read at open
+  std::string m_arena;               // bytes of their texts and binaries
+  std::size_t m_arenaLoaded = 0;     // its size after the last open or compaction
+  std::size_t m_cachedRows = 0;      // rows that have values in m_cells
+  Value m_got;                       // the value GetValue answered last
+  std::vector<Value> m_scratch;      // values of one later row (added by AddNew)
+  std::size_t m_scratchRow = SIZE_MAX;
+  std::uint64_t m_scratchEpoch = 0;
+  std::vector<std::uint64_t> m_rowEpoch;  // epoch the values were read at; 0: stale
+
+  bool m_bof = true;
+  bool m_eof = true;
+  std::int64_t m_pos = -1;
+  bool m_deletedCurrent = false;
+  std::size_t m_populated = 0;  // rows visited so far (DAO's RecordCount)
+  bool m_noMatch = false;
+  bool m_checkedSinceMove = false;  // other connections' commits were looked for on this row
+
+  int m_editMode = 0;           // 0 none, 1 Edit, 2 AddNew
+  std::vector<Value> m_buffer;  // the edited record
+  std::vector<bool> m_changed;
+  std::vector<std::size_t> m_insertColumns;  // the fields the last INSERT wrote
+  std::string m_insertSql;                   // ... and its text
+};
+
+}  // namespace dao

@@ -1,0 +1,278 @@
+// The SQLite side of the engine: connection, statement cache, error mapping.
+#include "Engine/Sqlite.h"
+
+#include <cstring>
+
+namespace dao {
+
+namespace {
+constexpr std::size_t kMaxIdleStatements = 256;
+constexpr std::size_t kMaxIdlePerSql = 4;
+}  // namespace
+
+CachedStmt& CachedStmt::operator=(CachedStmt&& o) noexcept {
+  if (this != &o) {
+    Release();
+    m_conn = o.m_conn;
+    m_sql = std::move(o.m_sql);
+    m_stmt = o.m_stmt;
+    m_what = o.m_what;
+    m_subject = o.m_subject;
+    o.m_stmt = nullptr;
+    o.m_conn = nullptr;
+  }
+  return *this;
+}
+
+void CachedStmt::Release() {
+  if (m_stmt) {
+    if (m_conn)
+      m_conn->Return(m_sql, m_stmt);
+    else
+      sqlite3_finalize(m_stmt);
+    m_stmt = nullptr;
+  }
+}
+
+bool CachedStmt::Step(const std::string& context) {
+  int rc = sqlite3_step(m_stmt);
+  if (rc == SQLITE_ROW) return true;
+  if (rc == SQLITE_DONE) return false;
+  EngineError e = m_conn->Error(rc, context);
+  sqlite3_reset(m_stmt);
+  throw e;
+}
+
+Connection::Connection(const std::string& path, int flags) : m_path(path) {
+  int rc = sqlite3_open_v2(path.c_str(), &m_db, flags | SQLITE_OPEN_NOMUTEX, nullptr);
+  if (rc != SQLITE_OK) {
+    std::string msg = m_db ? sqlite3_errmsg(m_db) : sqlite3_errstr(rc);
+    sqlite3_close_v2(m_db);
+    m_db = nullptr;
+    if (rc == SQLITE_CANTOPEN)
+      Fail(kErrFileNotFound, "Could not open file '" + path + "': " + msg + ".");
+    Fail(kErrUnrecognizedFormat, "Could not open database '" + path + "': " + msg + ".");
+  }
+  sqlite3_extended_result_codes(m_db, 1);
+}
+
+Connection::~Connection() {
+  for (auto& [sql, list] : m_idle)
+    for (sqlite3_stmt* s : list) sqlite3_finalize(s);
+  // Statements still borrowed are finalized by close_v2 when they return.
+  sqlite3_close_v2(m_db);
+}
+
+void Connection::Return(const std::string& sql, sqlite3_stmt* stmt) {
+  sqlite3_reset(stmt);
+  sqlite3_clear_bindings(stmt);
+  auto& list = m_idle[sql];
+  if (list.size() >= kMaxIdlePerSql || m_idleCount >= kMaxIdleStatements) {
+    sqlite3_finalize(stmt);
+    return;
+  }
+  list.push_back(stmt);
+  ++m_idleCount;
+}
+
+CachedStmt Connection::Prepare(const std::string& sql, const std::string& context) {
+  auto it = m_idle.find(sql);
+  if (it != m_idle.end() && !it->second.empty()) {
+    sqlite3_stmt* s = it->second.back();
+    it->second.pop_back();
+    --m_idleCount;
+    return CachedStmt(this, sql, s);
+  }
+  sqlite3_stmt* s = nullptr;
+  int rc = sqlite3_prepare_v3(m_db, sql.c_str(), static_cast<int>(sql.size()),
+                              SQLITE_PREPARE_PERSISTENT, &s, nullptr);
+  if (rc != SQLITE_OK) {
+    sqlite3_finalize(s);
+    Raise(rc, context);
+  }
+  if (!s) Fail(kErrInvalidArgument, context + ": the statement is empty.");
+  return CachedStmt(this, sql, s);
+}
+
+bool CachedStmt::Step() {
+  int rc = sqlite3_step(m_stmt);
+  if (rc == SQLITE_ROW) return true;
+  if (rc == SQLITE_DONE) return false;
+  std::string context = m_what ? std::string(m_what) : std::string("Running '" + m_sql + "'");
+  if (m_what && m_subject) context += " '" + *m_subject + "'";
+  EngineError e = m_conn->Error(rc, context);
+  sqlite3_reset(m_stmt);
+  throw e;
+}
+
+CachedStmt Connection::Prepare(const std::string& sql, const char* what,
+                               const std::string& subject) {
+  auto it = m_idle.find(sql);
+  if (it != m_idle.end() && !it->second.empty()) {
+    sqlite3_stmt* s = it->second.back();
+    it->second.pop_back();
+    --m_idleCount;
+    CachedStmt out(this, sql, s);
+    out.SetContext(what, &subject);
+    return out;
+  }
+  CachedStmt out = Prepare(sql, std::string(what) + " '" + subject + "'");
+  out.SetContext(what, &subject);
+  return out;
+}
+
+void Connection::Exec(const std::string& sql, const std::string& context) {
+  char* err = nullptr;
+  int rc = sqlite3_exec(m_db, sql.c_str(), nullptr, nullptr, &err);
+  sqlite3_free(err);
+  if (rc != SQLITE_OK) Raise(rc, context);
+}
+
+void Connection::ClearCache() {
+  for (auto& [sql, list] : m_idle)
+    for (sqlite3_stmt* s : list) sqlite3_finalize(s);
+  m_idle.clear();
+  m_idleCount = 0;
+}
+
+void Connection::SetBusyTimeout(int ms) {
+  sqlite3_busy_timeout(m_db, ms);
+}
+
+EngineError Connection::Error(int rc, const std::string& context) const {
+  std::string msg = sqlite3_errmsg(m_db);
+  std::string text = context + ": " + msg + ".";
+  switch (rc & 0xFF) {
+    case SQLITE_CONSTRAINT:
+      if (rc == SQLITE_CONSTRAINT_NOTNULL)
+        return EngineError(kErrRequiredNull, context + ": a required field is Null (" + msg + ").");
+      if (rc == SQLITE_CONSTRAINT_UNIQUE || rc == SQLITE_CONSTRAINT_PRIMARYKEY)
+        return EngineError(kErrDuplicateKey,
+                           context + ": the change would create a duplicate key (" + msg + ").");
+      return EngineError(kErrReserved, text);
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+      return EngineError(kErrLocked, context + ": the database '" + m_path +
+                                         "' is locked by another user (" + msg + ").");
+    case SQLITE_READONLY:
+      return EngineError(kErrReadOnly,
+                         context + ": the database '" + m_path + "' is read-only (" + msg + ").");
+    case SQLITE_FULL:
+      return EngineError(kErrDiskFull, context + ": the disk is full (" + msg + ").");
+    case SQLITE_IOERR:
+    case SQLITE_CANTOPEN:
+      return EngineError(kErrDiskIo, context + ": disk error on '" + m_path + "' (" + msg + ").");
+    case SQLITE_NOTADB:
+    case SQLITE_CORRUPT:
+      return EngineError(
+          kErrUnrecognizedFormat,
+          context + ": '" + m_path + "' is not a database or is damaged (" + msg + ").");
+    case SQLITE_NOMEM:
+      return EngineError::FromHResult(static_cast<std::int32_t>(0x8007000E),
+                                      context + ": out of memory.");
+    default:
+      break;
+  }
+  // Errors of the statement text.
+  auto after = [&](const char* prefix) -> std::string {
+    std::size_t n = std::strlen(prefix);
+    return msg.compare(0, n, prefix) == 0 ? msg.substr(n) : std::string();
+  };
+  if (std::string t = after("no such table: "); !t.empty())
+    return EngineError(kErrInputNotFound,
+                       context + ": the table or query '" + t + "' does not exist.");
+  if (std::string c = after("no such column: "); !c.empty())
+    return EngineError(kErrUnknownName,
+                       context + ": '" + c + "' is not a valid field name or expression.");
+  if (std::string f = after("no such function: "); !f.empty())
+    return EngineError(kErrUndefinedFunction,
+                       context + ": undefined function '" + f + "' in expression.");
+  if ((rc & 0xFF) == SQLITE_ERROR) return EngineError(kErrQuerySyntax, text);
+  return EngineError(kErrReserved, text);
+}
+
+bool Connection::OthersChanged() {
+  if (!m_shared) return false;
+  if (m_wal && !m_walIndex) {
+    // SQLite's own mapping of the wal-index: its first 96 bytes are the two
+    // copies of the WAL index header, which every commit rewrites (iChange
+    // counts transactions). Available once this connection has read.
+    sqlite3_file* file = nullptr;
+    if (sqlite3_file_control(m_db, "main", SQLITE_FCNTL_FILE_POINTER, &file) == SQLITE_OK && file &&
+        file->pMethods && file->pMethods->iVersion >= 2 && file->pMethods->xShmMap) {
+      volatile void* region = nullptr;
+      if (file->pMethods->xShmMap(file, 0, 32768, 0, &region) == SQLITE_OK && region)
+        m_walIndex = static_cast<const volatile unsigned char*>(region);
+    }
+  }
+  if (m_walIndex) {
+    // The first header copy's iChange (offset 8), mxFrame (16) and checksum
+    // (40..47, over all other header fields): every commit changes them.
+    // A read torn by a concurrent commit only reports a change too many.
+    const auto* words =
+        reinterpret_cast<const std::uint64_t*>(const_cast<const unsigned char*>(m_walIndex));
+    std::uint64_t now[3] = {__atomic_load_n(words + 1, __ATOMIC_ACQUIRE),
+                            __atomic_load_n(words + 2, __ATOMIC_ACQUIRE),
+                            __atomic_load_n(words + 5, __ATOMIC_ACQUIRE)};
+    if (std::memcmp(now, m_walHeader, sizeof now) == 0) return false;
+    std::memcpy(m_walHeader, now, sizeof now);
+    return true;
+  }
+  // No wal-index to look at: ask SQLite.
+  sqlite3_stmt* s = nullptr;
+  std::int64_t version = -1;
+  if (sqlite3_prepare_v2(m_db, "PRAGMA data_version", -1, &s, nullptr) == SQLITE_OK &&
+      sqlite3_step(s) == SQLITE_ROW)
+    version = sqlite3_column_int64(s, 0);
+  sqlite3_finalize(s);
+  if (version == m_dataVersion) return false;
+  m_dataVersion = version;
+  return true;
+}
+
+std::uint64_t Connection::ChangeEpoch() {
+  std::int64_t total = sqlite3_total_changes64(m_db);
+  if (total != m_lastTotalChanges) {
+    m_lastTotalChanges = total;
+    ++m_epoch;
+  }
+  if (OthersChanged()) ++m_epoch;
+  return m_epoch;
+}
+
+std::string QuoteId(const std::string& name) {
+  std::string out = "\"";
+  for (char c : name) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
+}
+
+std::string QuoteText(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) {
+    if (c == '\'') out += '\'';
+    out += c;
+  }
+  return out + "'";
+}
+
+std::string Lower(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return s;
+}
+
+bool EqualNoCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+}  // namespace dao

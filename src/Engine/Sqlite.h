@@ -1,0 +1,120 @@
+// The SQLite side of the engine: one connection per open database, its
+// prepared-statement cache, the mapping of SQLite failures to DAO errors, and
+// the cheap test whether anything may have changed since a row was read.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "Engine/EngineError.h"
+
+namespace dao {
+
+class Connection;
+
+// A prepared statement borrowed from a connection's cache. On destruction
+// it is reset, its bindings cleared, and it goes back to the cache.
+class CachedStmt {
+ public:
+  CachedStmt() = default;
+  CachedStmt(Connection* conn, std::string sql, sqlite3_stmt* stmt)
+      : m_conn(conn), m_sql(std::move(sql)), m_stmt(stmt) {}
+  CachedStmt(CachedStmt&& o) noexcept { *this = std::move(o); }
+  CachedStmt& operator=(CachedStmt&& o) noexcept;
+  CachedStmt(const CachedStmt&) = delete;
+  CachedStmt& operator=(const CachedStmt&) = delete;
+  ~CachedStmt() { Release(); }
+
+  sqlite3_stmt* get() const { return m_stmt; }
+  explicit operator bool() const { return m_stmt != nullptr; }
+  const std::string& sql() const { return m_sql; }
+  // Steps once: true on SQLITE_ROW, false on SQLITE_DONE; throws otherwise.
+  bool Step(const std::string& context);
+  // As above, naming the context given to Prepare (built only on failure).
+  bool Step();
+  void Release();
+  void SetContext(const char* what, const std::string* subject) {
+    m_what = what;
+    m_subject = subject;
+  }
+
+ private:
+  Connection* m_conn = nullptr;
+  std::string m_sql;
+  sqlite3_stmt* m_stmt = nullptr;
+  const char* m_what = nullptr;            // "OpenRecordset", ...
+  const std::string* m_subject = nullptr;  // what it concerns; outlives the statement
+};
+
+class Connection {
+ public:
+  // Opens `path` (which must exist unless SQLITE_OPEN_CREATE is in flags).
+  Connection(const std::string& path, int flags);
+  ~Connection();
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  sqlite3* db() const { return m_db; }
+  const std::string& path() const { return m_path; }
+
+  // A statement for `sql` from the cache (prepared on first use).
+  // `context` names what is being done, for the error when it fails.
+  CachedStmt Prepare(const std::string& sql, const std::string& context);
+  // As above for hot paths: the context "<what> '<subject>'" is built only on
+  // failure; `subject` must outlive the statement.
+  CachedStmt Prepare(const std::string& sql, const char* what, const std::string& subject);
+  // Runs statements without results.
+  void Exec(const std::string& sql, const std::string& context);
+  void SetBusyTimeout(int ms);
+  // Finalizes the idle cached statements (after a schema change, so that a
+  // "SELECT *" is prepared again with the new columns).
+  void ClearCache();
+
+  // The DAO error for SQLite result `rc` on this connection.
+  EngineError Error(int rc, const std::string& context) const;
+  [[noreturn]] void Raise(int rc, const std::string& context) const { throw Error(rc, context); }
+
+  // A number that changes whenever the database may have changed since the
+  // last call: a commit by another connection (seen in the WAL index header
+  // or PRAGMA data_version), a change through this connection
+  // (sqlite3_total_changes), or a bump by the caller (rollback, schema).
+  std::uint64_t ChangeEpoch();
+  void BumpEpoch() { ++m_epoch; }
+  // Whether other connections can change the file (false when opened
+  // exclusively: then only this connection's own changes count).
+  void SetShared(bool shared) { m_shared = shared; }
+  // Whether the file is in WAL mode, so that SQLite's wal-index header can be
+  // watched instead of asking PRAGMA data_version.
+  void SetWal(bool wal) { m_wal = wal; }
+
+ private:
+  friend class CachedStmt;
+  void Return(const std::string& sql, sqlite3_stmt* stmt);
+  bool OthersChanged();
+
+  sqlite3* m_db = nullptr;
+  std::string m_path;
+  std::unordered_map<std::string, std::vector<sqlite3_stmt*>> m_idle;  // reset, unbound
+  std::size_t m_idleCount = 0;
+  std::uint64_t m_epoch = 1;
+  std::int64_t m_lastTotalChanges = 0;
+  bool m_shared = true;
+  bool m_wal = false;
+  const volatile unsigned char* m_walIndex = nullptr;  // SQLite's mapping of the -shm header
+  unsigned char m_walHeader[24] = {};                  // the parts of it last seen
+  std::int64_t m_dataVersion = -1;
+};
+
+// Quotes an SQL identifier: "name" with inner quotes doubled.
+std::string QuoteId(const std::string& name);
+// Quotes an SQL text literal: 'text' with inner quotes doubled.
+std::string QuoteText(const std::string& text);
+// ASCII lower case (names compare case-insensitively).
+std::string Lower(std::string s);
+bool EqualNoCase(const std::string& a, const std::string& b);
+
+}  // namespace dao
