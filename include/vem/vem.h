@@ -8,3 +8,4 @@
 #include "Platform/Unknwn.h"
 #include "Platform/WinTypes.h"
 #include "vem/IkivBackChannel.h"
+#include "vem/StaticDataModel.h"

@@ -27,6 +27,7 @@
 // Threads: a model is used by one thread at a time; it does no locking.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -60,6 +61,12 @@ class DataModel {
   const SRecordDef& GetRecordDef(LONG lID) const;
   const SCommandDef& GetCommandDef(LONG lID) const;
   IDatabase& GetDatabase(LONG lID);
+
+  // The structure hash: MD5 over the field, record and command tables and
+  // the databases, in that order, each in ascending id order, skipping empty
+  // slots (byte layout in StructureHash.cpp). Computed on each call from the
+  // current definitions; nothing is cached.
+  std::array<BYTE, kMd5DigestSize> StructureHash();
 
   // Slot counts (highest id stored + 1; empty slots included).
   std::size_t FieldDefSlots() const { return m_fieldDefs.size(); }

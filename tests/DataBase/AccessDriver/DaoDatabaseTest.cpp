@@ -1,0 +1,286 @@
+// DaoDatabase: opening, versions, the per-thread engine, transactions, the
+// id condition, record deletion, the named mutex across processes, and the
+// engine error translation.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "DataBase/AccessDriver/DaoLoader.h"
+#include "DataBase/AccessDriver/DaoSaver.h"
+#include "DriverFixture.h"
+#include "Platform/ComBase.h"
+#include "Support/ChildProcess.h"
+
+namespace drivertest {
+namespace {
+
+using vemtest::TestRecord;
+
+TEST(DaoException, ErrorTextWithoutErrorInfoAndCodeOnlyError) {
+  const _com_error error(E_FAIL);
+  EXPECT_EQ(ErrorText(error, nullptr),
+            "<source unknown>: <description unknown> - error code: 0x80004005");
+  const vem_error codeOnly(static_cast<LONG>(0xC004A817));
+  EXPECT_STREQ(codeOnly.what(), "");
+}
+
+TEST(DaoException, CallEngineTracesOnceAndKeepsTheHresult) {
+  struct Model : DataModel {
+    explicit Model(IkivBackChannel* p) : DataModel(p) {}
+    void DefDatabases() override {}
+    void DefFieldDefs() override {}
+    void DefRecordDefs() override {}
+    void DefCommandDefs() override {}
+  };
+  vemtest::RecordingBackChannel backChannel(4);
+  Model model(&backChannel);
+  try {
+    CallEngine(&model, [] { _com_issue_error(static_cast<HRESULT>(0x800A0BD5)); });
+    ADD_FAILURE() << "no error";
+  } catch (const vem_error& e) {
+    EXPECT_EQ(static_cast<ULONG>(e.code()), 0x800A0BD5u);
+    EXPECT_EQ(std::string(e.what()),
+              "<source unknown>: <description unknown> - error code: 0x800A0BD5");
+  }
+  ASSERT_EQ(backChannel.TraceTexts().size(), 1u);
+  EXPECT_EQ(backChannel.TraceTexts()[0],
+            "VEM DaoException(46): <source unknown>: <description unknown> - error code: "
+            "0x800A0BD5");
+  // A vem_error passes unchanged and untraced.
+  EXPECT_VEM_ERROR(CallEngine(&model, [] { throw vem_error("mine", 7); }), 7);
+  EXPECT_EQ(backChannel.TraceTexts().size(), 1u);
+  // A text holding "%" is traced literally.
+  backChannel.Clear();
+  ErrorText(_com_error(E_FAIL), &model);
+  backChannel.SetTraceLevel(0);
+  ErrorText(_com_error(E_FAIL), &model);
+  EXPECT_EQ(backChannel.TraceTexts().size(), 1u);
+}
+
+TEST(DaoDatabaseNames, MutexNameNeverHoldsSeparators) {
+  const struct {
+    const char* file;
+    const char* mutex;
+  } cases[] = {
+      {"C:\\data\\my.db", "C$$data$my$db"},
+      {"/tmp/a$b/x.vdb", "$tmp$a$$b$x$vdb"},
+      {"rel.dir/f", "rel$dir$f"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(DaoDatabase::MutexNameOf(c.file), c.mutex) << c.file;
+}
+
+TEST_F(DriverTest, StandardModelOpensBothDatabasesWithTheirVersions) {
+  BuildModel();
+  EXPECT_EQ(m_callback.calls, "PDFRCO");
+  ASSERT_TRUE(Db(0).IsOpen());
+  ASSERT_TRUE(Db(1).IsOpen());
+  EXPECT_EQ(Db(0).GetDriverVersion(), 0x01010000u);
+  EXPECT_EQ(Db(0).GetTargetDriverVersion(), 0x01010000u);
+  EXPECT_EQ(Db(0).GetDatabaseVersion(), 0x01000000u);  // absent
+  EXPECT_EQ(Db(1).GetDriverVersion(), 0x01000000u);    // absent
+  EXPECT_EQ(Traces(), 0u);
+}
+
+TEST_F(DriverTest, VersionPropertyOfTextTypeCountsAsAbsent) {
+  {
+    dao::DatabasePtr db = Raw(OtherPath(), ";PWD=pw1");
+    dao::PropertyPtr p = db->CreateProperty(_variant_t("vemDriverVersion"), _variant_t(LONG{10}),
+                                            _variant_t("16842752"));
+    db->GetProperties()->Append(p);
+    dao::PropertyPtr q = db->CreateProperty(_variant_t("vemDatabaseVersion"), _variant_t(LONG{4}),
+                                            _variant_t(LONG{0x00020003}));
+    db->GetProperties()->Append(q);
+    db->Close();
+  }
+  BuildModel();
+  EXPECT_EQ(Db(1).GetDriverVersion(), 0x01000000u);
+  EXPECT_EQ(Db(1).GetDatabaseVersion(), 0x00020003u);
+}
+
+TEST_F(DriverTest, SetDriverVersionWritesALongProperty) {
+  BuildModel();
+  Db(1).SetDriverVersion(0x01010000);
+  EXPECT_EQ(Db(1).GetDriverVersion(), 0x01010000u);
+  Db(1).SetDriverVersion(0x01010002);  // the property exists now: its value changes
+  m_pModel.reset();
+  dao::DatabasePtr db = Raw(OtherPath(), ";PWD=pw1");
+  dao::PropertyPtr p = db->GetProperties()->GetItem(_variant_t("vemDriverVersion"));
+  EXPECT_EQ(p->GetType(), 4);
+  EXPECT_EQ(static_cast<LONG>(p->GetValue()), 0x01010002);
+}
+
+TEST_F(DriverTest, WrongPasswordLeavesAClosedDatabaseAndTracesTheEngineError) {
+  TestCallback callback;
+  DefineStandardModel(callback, "wrong");
+  m_pModel = std::make_unique<SDM>(&m_backChannel, &callback);
+  EXPECT_FALSE(Db(0).IsOpen());
+  EXPECT_TRUE(Db(1).IsOpen());
+  const std::vector<std::string> traces = m_backChannel.TraceTexts();
+  ASSERT_EQ(traces.size(), 1u);
+  EXPECT_EQ(traces[0].rfind("VEM DaoException(46): DAO.DBEngine: ", 0), 0u) << traces[0];
+  EXPECT_NE(traces[0].find(" - error code: 0x800A0BD7"), std::string::npos) << traces[0];
+  // Everything that needs the open database says so instead of crashing.
+  EXPECT_VEM_ERROR(Db(0).BeginTrans(), 0xC004A817);
+  EXPECT_VEM_ERROR(Db(0).CommitTrans(), 0xC004A817);
+  EXPECT_VEM_ERROR(Db(0).Rollback(), 0xC004A817);
+  TestRecord record(kPlain);
+  record.Long(kID, 1);
+  EXPECT_VEM_ERROR(Db(0).DeleteRecord(record), E_POINTER);
+  std::unique_ptr<ILoader> loader = Db(0).CreateLoader(Rec(kPlain));
+  EXPECT_VEM_ERROR(loader->Open(record), E_POINTER);
+}
+
+TEST_F(DriverTest, WrongPasswordIsNotTracedWithoutTraceLevelBit4) {
+  m_backChannel.SetTraceLevel(2);
+  TestCallback callback;
+  DefineStandardModel(callback, "wrong");
+  m_pModel = std::make_unique<SDM>(&m_backChannel, &callback);
+  EXPECT_FALSE(Db(0).IsOpen());
+  EXPECT_EQ(Traces(), 0u);
+}
+
+TEST_F(DriverTest, TransactionsAnswerFalseAndRollbackUndoes) {
+  BuildModel();
+  EXPECT_FALSE(Db(0).BeginTrans());
+  {
+    DaoSaver saver(Db(0), Rec(kPlain));
+    TestRecord record(kPlain);
+    record.Long(kID, 1);
+    saver.OpenNew(record);
+    saver.PutLong(kID, 1);
+    saver.Close();
+  }
+  EXPECT_FALSE(Db(0).Rollback());
+  EXPECT_EQ(RawLong("SELECT Count(*) AS n FROM tblPlain"), 0);
+  EXPECT_FALSE(Db(0).BeginTrans());
+  EXPECT_FALSE(Db(0).CommitTrans());
+  // Commit without a transaction is the engine's error, translated.
+  const std::size_t before = Traces();
+  EXPECT_VEM_ERROR(Db(0).CommitTrans(), 0x800A0BDA);
+  EXPECT_EQ(Traces(), before + 1);
+}
+
+TEST_F(DriverTest, IdConditionQuotesTextsAndRefusesWhatCannotSelect) {
+  BuildModel();
+  SRecordDef text(9, "T", 0), twoIds(10, "T2", 0), none(11, "T3", 0), dateId(12, "T4", 0),
+      shortId(13, "T5", 0);
+  text.AddField(std::make_shared<SFieldDef>(1, "Name", 1, 20, false), true, false);
+  twoIds.AddField(std::make_shared<SFieldDef>(1, "Name", 1, 20, false), true, false);
+  twoIds.AddField(std::make_shared<SFieldDef>(2, "Nr", 7, -1, false), true, false);
+  none.AddField(std::make_shared<SFieldDef>(1, "Name", 1, 20, false), false, false);
+  dateId.AddField(std::make_shared<SFieldDef>(3, "When", 11, -1, false), true, false);
+  shortId.AddField(std::make_shared<SFieldDef>(4, "Small", 5, -1, false), true, false);
+  TestRecord record(9);
+  record.Text(1, "O'Neil").Long(2, -42).Long(4, 7);
+  EXPECT_EQ(DaoDatabase::IdCondition(text, record), "Name = 'O''Neil'");
+  EXPECT_EQ(DaoDatabase::IdCondition(twoIds, record), "Name = 'O''Neil' AND Nr = -42");
+  EXPECT_EQ(DaoDatabase::IdCondition(shortId, record), "Small = 7");
+  const std::string noIds = EXPECT_VEM_ERROR(DaoDatabase::IdCondition(none, record), E_INVALIDARG);
+  EXPECT_NE(noIds.find("T3"), std::string::npos) << noIds;
+  const std::string badType =
+      EXPECT_VEM_ERROR(DaoDatabase::IdCondition(dateId, record), E_INVALIDARG);
+  EXPECT_NE(badType.find("When"), std::string::npos) << badType;
+}
+
+TEST_F(DriverTest, DeleteRecordDeletesOnlyTheRecordNamed) {
+  BuildModel();
+  for (LONG id : {1, 2, 3}) {
+    DaoSaver saver(Db(0), Rec(kPlain));
+    TestRecord record(kPlain);
+    record.Long(kID, id);
+    saver.OpenNew(record);
+    saver.PutLong(kID, id);
+    saver.Close();
+  }
+  TestRecord two(kPlain);
+  two.Long(kID, 2);
+  Db(0).DeleteRecord(two);
+  EXPECT_EQ(RawLong("SELECT Sum(ID) AS n FROM tblPlain"), 4) << "rows 1 and 3 remain";
+  TestRecord unknown(77);
+  EXPECT_VEM_ERROR(Db(0).DeleteRecord(unknown), E_INVALIDARG);
+}
+
+TEST_F(DriverTest, TwoDatabasesOnOneThreadShareOneEngineReleasedWithTheSecond) {
+  // On a thread of its own, so that no other database of the test counts.
+  std::thread([&] {
+    EXPECT_EQ(DaoDatabase::TEST_ThreadEngineUseCount(), 0);
+    auto first = std::make_unique<DaoDatabase>(0, MainPath(), false, false, ";PWD=pw0", nullptr);
+    auto second = std::make_unique<DaoDatabase>(1, OtherPath(), false, false, ";PWD=pw1", nullptr);
+    EXPECT_TRUE(first->IsOpen());
+    EXPECT_TRUE(second->IsOpen());
+    EXPECT_EQ(DaoDatabase::TEST_ThreadEngineUseCount(), 2);
+    first.reset();
+    EXPECT_EQ(DaoDatabase::TEST_ThreadEngineUseCount(), 1);
+    second.reset();
+    EXPECT_EQ(DaoDatabase::TEST_ThreadEngineUseCount(), 0);
+    // COM was uninitialised with the engine: the next initialisation is the first.
+    EXPECT_EQ(CoInitialize(nullptr), S_OK);
+    CoUninitialize();
+  }).join();
+}
+
+TEST_F(DriverTest, CompactReplacesTheFileAndKeepsTheOpenState) {
+  BuildModel();
+  {
+    DaoSaver saver(Db(0), Rec(kPlain));
+    TestRecord record(kPlain);
+    record.Long(kID, 5);
+    saver.OpenNew(record);
+    saver.PutLong(kID, 5);
+    saver.Close();
+  }
+  m_backChannel.Clear();
+  EXPECT_TRUE(Db(0).Compact());
+  EXPECT_TRUE(Db(0).IsOpen());
+  std::vector<std::pair<SHORT, SHORT>> progress;
+  for (const auto& call : m_backChannel.Calls(vemtest::BackChannelCallKind::Progress))
+    progress.emplace_back(call.nPercent, call.eAction);
+  EXPECT_EQ(progress, (std::vector<std::pair<SHORT, SHORT>>{{0, 0}, {10, 2}, {100, 2}, {0, 1}}));
+  EXPECT_EQ(RawLong("SELECT ID AS n FROM tblPlain"), 5);
+  Db(1).Close();
+  EXPECT_TRUE(Db(1).Check());
+  EXPECT_FALSE(Db(1).IsOpen());
+  // No temporary copy ("db" + 6 characters + ".vdb") is left behind.
+  for (const auto& entry : std::filesystem::directory_iterator(m_dir.path()))
+    EXPECT_NE(entry.path().filename().string().rfind("db", 0), 0u) << entry.path();
+}
+
+TEST_F(DriverTest, BlobDirectoryIsCreatedOnOpenWhenTheBlobTablesExist) {
+  {
+    dao::DatabasePtr db = Raw(OtherPath(), ";PWD=pw1");
+    db->Execute("CREATE TABLE tblBLOB_FILES (FIL_ID COUNTER PRIMARY KEY, FIL_Filename TEXT(64))");
+    db->Close();
+  }
+  BuildModel();
+  EXPECT_TRUE(std::filesystem::is_directory(OtherPath() + "_blob"));
+  EXPECT_FALSE(std::filesystem::exists(MainPath() + "_blob"));
+  EXPECT_EQ(Db(1).GetBlobDirectory(), std::filesystem::absolute(OtherPath()).string() + "_blob");
+}
+
+TEST_F(DriverTest, TwoProcessesOnOneFileExcludeEachOtherThroughTheNamedMutex) {
+  const std::string marker = m_dir.File("child-released");
+  const std::string path = MainPath();
+  vemtest::ChildProcess child([&](const vemtest::ChannelEnd& parent) {
+    DaoDatabase db(0, path, false, false, ";PWD=pw0", nullptr);
+    if (!db.IsOpen()) return 2;
+    db.GetMutex().lock();
+    parent.Send('L');
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    std::ofstream(marker) << "released";
+    db.GetMutex().unlock();
+    return 0;
+  });
+  ASSERT_EQ(child.channel().Receive(), 'L');
+  DaoDatabase db(0, path, false, false, ";PWD=pw0", nullptr);
+  ASSERT_TRUE(db.IsOpen());
+  db.GetMutex().lock();  // waits for the child
+  EXPECT_TRUE(std::filesystem::exists(marker));
+  db.GetMutex().unlock();
+  EXPECT_EQ(child.Wait(), 0);
+}
+
+}  // namespace
+}  // namespace drivertest

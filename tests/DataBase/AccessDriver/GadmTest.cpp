@@ -1,0 +1,460 @@
+// The generic access data model on real database files: the walk over
+// tables and queries, keyword matching, ids from "Enum" and the counters,
+// the type mapping and the crypt length rule, placeholders, record and id
+// fields, failures (and that they leave nothing behind), and the fixture
+// database's model.
+#include "DataBase/AccessDriver/GADM.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+#include "DataBase/AccessDriver/DaoDatabase.h"
+#include "DataBase/AccessDriver/DaoException.h"
+#include "Platform/ComBase.h"
+#include "Support/DatabaseFixture.h"
+#include "Support/RecordingBackChannel.h"
+#include "Support/TempDir.h"
+
+namespace {
+
+using vemtest::FixtureField;
+using vemtest::FixtureQuery;
+using vemtest::FixtureTable;
+
+constexpr LONG kStringType = 1, kBoolType = 2, kCharType = 3, kUCharType = 4, kShortType = 5,
+               kUShortType = 6, kLongType = 7, kULongType = 8, kFloatType = 9, kDoubleType = 10,
+               kDateTimeType = 11, kBlobType = 12;
+
+// A field definition as (id, name, type, length, crypt).
+using FieldRow = std::tuple<LONG, std::string, LONG, LONG, bool>;
+
+struct RecordRow {
+  LONG lID;
+  LONG lDatabaseID;
+  std::string name;
+  std::vector<LONG> fields;
+  std::vector<LONG> idFields;
+  LONG lAutoValue;  // -1: none
+  bool operator==(const RecordRow&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& os, const RecordRow& r) {
+  os << "{" << r.lID << ", db " << r.lDatabaseID << ", " << r.name << ", fields";
+  for (LONG l : r.fields) os << " " << l;
+  os << ", id fields";
+  for (LONG l : r.idFields) os << " " << l;
+  return os << ", auto " << r.lAutoValue << "}";
+}
+
+std::vector<FieldRow> FieldRows(const DataModel& model) {
+  std::vector<FieldRow> rows;
+  model.ForEachFieldDef([&](const SFieldDef& f) {
+    rows.emplace_back(f.m_lID, f.m_name, f.m_lType, f.m_lLength, f.m_bCrypt);
+  });
+  return rows;
+}
+
+std::vector<RecordRow> RecordRows(const DataModel& model) {
+  std::vector<RecordRow> rows;
+  model.ForEachRecordDef([&](const SRecordDef& r) {
+    RecordRow row{r.m_lID, r.m_lDatabaseID, r.m_name, {}, {}, -1};
+    for (const auto& f : r.m_fields) row.fields.push_back(f->m_lID);
+    for (const auto& f : r.m_idFields) row.idFields.push_back(f->m_lID);
+    if (r.m_pAutoValueField) row.lAutoValue = r.m_pAutoValueField->m_lID;
+    EXPECT_EQ(r.m_pModel, &model);
+    rows.push_back(std::move(row));
+  });
+  return rows;
+}
+
+FixtureField Long(const char* name, std::optional<LONG> enumId = {}) {
+  return {name, dao::dbLong, 0, false, {}, enumId};
+}
+FixtureField Text(const char* name, LONG size, std::optional<std::string> description = {},
+                  std::optional<LONG> enumId = {}) {
+  return {name, dao::dbText, size, false, std::move(description), enumId};
+}
+
+class GadmTest : public ::testing::Test {
+ protected:
+  std::string Path() const { return m_dir.File("model.vdb"); }
+
+  // A new database at Path() with the given tables and queries.
+  void Build(const std::vector<FixtureTable>& tables, const std::vector<FixtureQuery>& queries = {},
+             const std::string& password = "pw") {
+    dao::DatabasePtr pDb = vemtest::CreateDatabase(Path(), password);
+    for (const FixtureTable& table : tables) vemtest::AddTable(*pDb, table);
+    for (const FixtureQuery& query : queries) vemtest::AddQuery(*pDb, query);
+    pDb->Close();
+  }
+
+  std::unique_ptr<GADM> Model(const std::string& password = "pw") {
+    return std::make_unique<GADM>(&m_backChannel, Path(), password);
+  }
+
+  // The vem_error of a failing construction.
+  vem_error Failure(const std::string& password = "pw") {
+    try {
+      Model(password);
+    } catch (const vem_error& e) {
+      return e;
+    }
+    ADD_FAILURE() << "the model was built";
+    return vem_error("no failure", 0);
+  }
+
+  vemtest::TempDir m_dir;
+  vemtest::RecordingBackChannel m_backChannel{4};
+};
+
+TEST_F(GadmTest, TwoTablesYieldSharedFieldDefinitionsAndRecords) {
+  Build({{"A", {{"id", dao::dbLong, 0, true, {}, {}}, Text("name", 50)}, {"id"}, "DM1", {}},
+         {"B", {Long("id"), Text("code", 44, "CRYPT LONG")}, {}, "DM", {}}});
+  auto pModel = Model();
+  EXPECT_EQ(FieldRows(*pModel), (std::vector<FieldRow>{{0, "id", kLongType, -1, false},
+                                                       {1, "name", kStringType, 50, false},
+                                                       {2, "id", kLongType, -1, false},
+                                                       {3, "code", kLongType, 44, true}}));
+  EXPECT_EQ(RecordRows(*pModel),
+            (std::vector<RecordRow>{{0, 0, "A", {0, 1}, {0}, 0}, {1, 0, "B", {0, 3}, {}, -1}}));
+  ASSERT_EQ(pModel->DatabaseSlots(), 1u);
+  EXPECT_TRUE(pModel->GetDatabase(0).IsOpen());
+  // The record definitions share the model's field definition objects.
+  EXPECT_EQ(pModel->GetRecordDef(1).m_fields[0].get(), &pModel->GetFieldDef(0));
+  // The three notes of the pre-definition step, from the GADM source file.
+  std::vector<std::string> traces = m_backChannel.TraceTexts();
+  const char* notes[] = {"GADM parse database",
+                         "success GADM m_pEngine.CreateInstance(__uuidof(DAO::DBEngine))",
+                         "success OpenDatabase"};
+  ASSERT_GE(traces.size(), 3u);
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(traces[i].rfind("VEM GADM(", 0), 0u) << traces[i];
+    EXPECT_TRUE(traces[i].ends_with(std::string("): ") + notes[i])) << traces[i];
+  }
+}
+
+TEST_F(GadmTest, EncryptedColumnsNeedTheirMinimumSize) {
+  struct Case {
+    const char* keyword;
+    LONG lType, lMinimum;
+  };
+  const Case cases[] = {{"CRYPT BOOL", kBoolType, 40},     {"CRYPT CHAR", kCharType, 40},
+                        {"CRYPT UCHAR", kUCharType, 40},   {"CRYPT SHORT", kShortType, 40},
+                        {"CRYPT USHORT", kUShortType, 40}, {"CRYPT LONG", kLongType, 44},
+                        {"CRYPT ULONG", kULongType, 44},   {"CRYPT FLOAT", kFloatType, 44},
+                        {"CRYPT DOUBLE", kDoubleType, 48}, {"CRYPT DATETIME", kDateTimeType, 48}};
+  // At the minimum: the type of the keyword, encrypted, length = column size.
+  std::vector<FixtureField> fields;
+  for (const Case& c : cases) fields.push_back(Text(c.keyword + 6, c.lMinimum, c.keyword));
+  Build({{"T", fields, {}, "DM", {}}});
+  std::vector<FieldRow> expected;
+  for (const Case& c : cases)
+    expected.emplace_back(static_cast<LONG>(expected.size()), c.keyword + 6, c.lType, c.lMinimum,
+                          true);
+  EXPECT_EQ(FieldRows(*Model()), expected);
+  // One below: the construction fails naming the field, code 0.
+  for (const Case& c : cases) {
+    std::filesystem::remove(Path());
+    Build({{"T", {Long("k"), Text("tooSmall", c.lMinimum - 1, c.keyword)}, {}, "DM", {}}});
+    const vem_error e = Failure();
+    EXPECT_STREQ(e.what(), "crypt field length too small in fieldtooSmall") << c.keyword;
+    EXPECT_EQ(e.code(), 0) << c.keyword;
+  }
+}
+
+TEST_F(GadmTest, EncryptedStringLengthFollowsTheColumnSize) {
+  Build({{"T",
+          {Text("s252", 252, "CRYPT STRING"),
+           Text("s255", 255, "CRYPT STRING"),
+           {"memo", dao::dbMemo, 0, false, "CRYPT STRING", {}},
+           {"plainMemo", dao::dbMemo, 0, false, {}, {}}},
+          {},
+          "DM",
+          {}}});
+  EXPECT_EQ(FieldRows(*Model()),
+            (std::vector<FieldRow>{{0, "s252", kStringType, 161, true},
+                                   {1, "s255", kStringType, -28, true},
+                                   {2, "memo", kStringType, 47972, true},
+                                   {3, "plainMemo", kStringType, 64000, false}}));
+}
+
+TEST_F(GadmTest, EngineTypesMapToFieldTypes) {
+  Build({{"T",
+          {{"fBool", dao::dbBoolean, 0, false, {}, {}},
+           {"fByte", dao::dbByte, 0, false, {}, {}},
+           {"fInt", dao::dbInteger, 0, false, {}, {}},
+           {"fLong", dao::dbLong, 0, false, {}, {}},
+           {"fBlob", dao::dbLong, 0, false, "BLOB data", {}},
+           {"fBlobLower", dao::dbLong, 0, false, "blob", {}},
+           {"fCur", dao::dbCurrency, 0, false, {}, {}},
+           {"fSingle", dao::dbSingle, 0, false, {}, {}},
+           {"fDouble", dao::dbDouble, 0, false, {}, {}},
+           {"fDate", dao::dbDate, 0, false, {}, {}},
+           {"fBinary", dao::dbLongBinary, 0, false, {}, {}},
+           {"fText", dao::dbText, 12, false, "BLOB", {}}},
+          {},
+          "DM",
+          {}}});
+  EXPECT_EQ(FieldRows(*Model()), (std::vector<FieldRow>{{0, "fBool", kBoolType, -1, false},
+                                                        {1, "fByte", kUCharType, -1, false},
+                                                        {2, "fInt", kShortType, -1, false},
+                                                        {3, "fLong", kLongType, -1, false},
+                                                        {4, "fBlob", kBlobType, -1, false},
+                                                        {5, "fBlobLower", kLongType, -1, false},
+                                                        {6, "fCur", kStringType, -1, false},
+                                                        {7, "fSingle", kStringType, -1, false},
+                                                        {8, "fDouble", kDoubleType, -1, false},
+                                                        {9, "fDate", kDateTimeType, -1, false},
+                                                        {10, "fBinary", kStringType, -1, false},
+                                                        {11, "fText", kStringType, 12, false}}));
+}
+
+TEST_F(GadmTest, DescriptionsMatchByExactCaseSensitivePrefix) {
+  // Tables: "DMX" takes part, "dm" and "D M" do not.
+  Build({{"T1",
+          {Text("longer", 44, "CRYPT LONGER TEXT"), Text("lower", 44, "crypt long")},
+          {},
+          "DMX",
+          {}},
+         {"T2", {Long("skipped1")}, {}, "dm", {}},
+         {"T3", {Long("skipped2")}, {}, "D M", {}}});
+  EXPECT_EQ(FieldRows(*Model()), (std::vector<FieldRow>{{0, "longer", kLongType, 44, true},
+                                                        {1, "lower", kStringType, 44, false}}));
+  using K = GADM::Keyword;
+  struct Case {
+    const char* text;
+    K first, last, expected;
+  };
+  const Case cases[] = {
+      {"DM", K::DM, K::CRYPT_DATETIME, K::DM},
+      {"D", K::DM, K::CRYPT_DATETIME, K::None},
+      {"", K::DM, K::CRYPT_DATETIME, K::None},
+      {"IDENTITY", K::DM, K::CRYPT_DATETIME, K::ID},
+      {"CRYPT USHORT", K::CRYPT_STRING, K::CRYPT_DATETIME, K::CRYPT_USHORT},
+      {"CRYPT SHORTS", K::CRYPT_STRING, K::CRYPT_DATETIME, K::CRYPT_SHORT},
+      {"CRYPT STRING", K::CRYPT_BOOL, K::CRYPT_DATETIME, K::None},  // outside the range tried
+      {"BLOB", K::DM, K::DM, K::None},
+      {" DM", K::DM, K::DM, K::None},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(GADM::MatchDescription(c.text, c.first, c.last), c.expected) << c.text;
+}
+
+TEST_F(GadmTest, PropertiesOfAnotherTypeMatchNothing) {
+  dao::DatabasePtr pDb = vemtest::CreateDatabase(Path(), "pw");
+  vemtest::AddTable(*pDb, {"T", {Long("a"), Long("b"), Long("c")}, {}, "DM", {}});
+  dao::FieldsPtr pFields = pDb->GetTableDefs()->GetItem(_variant_t("T"))->GetFields();
+  // "Enum" as text and as a 16-bit Integer (VT_I2), and a numeric
+  // "Description": all count as absent.
+  auto mark = [&](const char* field, const char* property, short type, const _variant_t& value) {
+    dao::FieldPtr pField = pFields->GetItem(_variant_t(field));
+    pField->GetProperties()->Append(
+        pField->CreateProperty(property, _variant_t(static_cast<LONG>(type)), value));
+  };
+  mark("a", "Enum", dao::dbText, _variant_t("7"));
+  mark("b", "Description", dao::dbLong, _variant_t(static_cast<LONG>(5)));
+  mark("c", "Enum", dao::dbInteger, _variant_t(static_cast<SHORT>(8)));
+  vemtest::SetTextProperty(*pDb, "EnumFieldMax", "3");  // not a VT_I4: counter starts at 0
+  pDb->Close();
+  EXPECT_EQ(FieldRows(*Model()), (std::vector<FieldRow>{{0, "a", kLongType, -1, false},
+                                                        {1, "b", kLongType, -1, false},
+                                                        {2, "c", kLongType, -1, false}}));
+}
+
+TEST_F(GadmTest, EnumGapsInFieldsAreFilledWithPlaceholders) {
+  Build({{"T", {Long("first", 0), Long("fifth", 5)}, {}, "DM", {}}});
+  auto pModel = Model();
+  std::vector<FieldRow> expected{{0, "first", kLongType, -1, false}};
+  for (LONG l = 1; l <= 4; ++l) expected.emplace_back(l, "", kCharType, -1, false);
+  expected.emplace_back(5, "fifth", kLongType, -1, false);
+  EXPECT_EQ(FieldRows(*pModel), expected);
+  EXPECT_EQ(RecordRows(*pModel), (std::vector<RecordRow>{{0, 0, "T", {0, 5}, {}, -1}}));
+}
+
+TEST_F(GadmTest, IdsComeFromEnumOrTheDatabaseCounters) {
+  dao::DatabasePtr pDb = vemtest::CreateDatabase(Path(), "pw");
+  vemtest::SetLongProperty(*pDb, "EnumRecordDefMax", 7);
+  vemtest::SetLongProperty(*pDb, "EnumFieldMax", 4);
+  vemtest::AddTable(*pDb, {"T1", {Long("a"), Long("b", 2), Long("c")}, {}, "DM", 3});
+  vemtest::AddTable(*pDb, {"T2", {Long("a"), Long("d")}, {"d"}, "DM", {}});
+  pDb->Close();
+  auto pModel = Model();
+  std::vector<FieldRow> expected;
+  for (LONG l : {0, 1, 3}) expected.emplace_back(l, "", kCharType, -1, false);
+  expected.insert(expected.begin() + 2, {2, "b", kLongType, -1, false});
+  expected.emplace_back(4, "a", kLongType, -1, false);
+  expected.emplace_back(5, "c", kLongType, -1, false);
+  expected.emplace_back(6, "a", kLongType, -1, false);  // second "a": made, referred to by none
+  expected.emplace_back(7, "d", kLongType, -1, false);
+  EXPECT_EQ(FieldRows(*pModel), expected);
+  EXPECT_EQ(RecordRows(*pModel), (std::vector<RecordRow>{{3, 0, "T1", {4, 2, 5}, {}, -1},
+                                                         {7, 0, "T2", {4, 7}, {7}, -1}}));
+}
+
+TEST_F(GadmTest, QueriesAddOnlyUnknownFieldsAndTakeIdFieldsFromDescriptions) {
+  Build({{"tblA",
+          {{"a_id", dao::dbLong, 0, true, {}, {}},
+           Text("a_name", 30),
+           {"a_memo", dao::dbMemo, 0, false, {}, {}},
+           Long("a_ref")},
+          {"a_id"},
+          "DM",
+          {}}},
+        {{"qryA",
+          "SELECT a_id, a_name, a_name AS label, a_memo AS memoLabel, a_ref AS blobRef FROM tblA",
+          "DM query",
+          {},
+          {{"a_id", "ID key"},
+           {"a_name", "id lower case"},
+           {"blobRef", "BLOB"},
+           {"memoLabel", "CRYPT STRING"}},
+          {{"label", 9}}},
+         {"qryHidden", "SELECT a_name AS hidden FROM tblA", "not DM", {}, {}, {}}});
+  auto pModel = Model();
+  // Known names add nothing and take no id from the counter; a query's
+  // text field has its Size as length, a memo -1; no query field is
+  // encrypted, whatever its Description says.
+  std::vector<FieldRow> expected{
+      {0, "a_id", kLongType, -1, false},        {1, "a_name", kStringType, 30, false},
+      {2, "a_memo", kStringType, 64000, false}, {3, "a_ref", kLongType, -1, false},
+      {4, "memoLabel", kStringType, -1, false}, {5, "blobRef", kBlobType, -1, false}};
+  for (LONG l = 6; l <= 8; ++l) expected.emplace_back(l, "", kCharType, -1, false);
+  expected.emplace_back(9, "label", kStringType, 30, false);
+  EXPECT_EQ(FieldRows(*pModel), expected);
+  EXPECT_EQ(RecordRows(*pModel), (std::vector<RecordRow>{{0, 0, "tblA", {0, 1, 2, 3}, {0}, 0},
+                                                         {1, 0, "qryA", {0, 1, 9, 4, 5}, {0}, 0}}));
+}
+
+TEST_F(GadmTest, DatabaseWithoutDmObjectsGivesAnEmptyModelWithOneDatabase) {
+  Build({{"plain", {Long("x")}, {"x"}, {}, {}}, {"other", {Long("y")}, {}, "Dm", {}}},
+        {{"qry", "SELECT x FROM plain", {}, {}, {}, {}}});
+  auto pModel = Model();
+  EXPECT_EQ(pModel->FieldDefSlots(), 0u);
+  EXPECT_EQ(pModel->RecordDefSlots(), 0u);
+  EXPECT_EQ(pModel->CommandDefSlots(), 0u);
+  ASSERT_EQ(pModel->DatabaseSlots(), 1u);
+  EXPECT_EQ(pModel->GetDatabase(0).GetId(), 0);
+  EXPECT_TRUE(pModel->GetDatabase(0).IsOpen());
+}
+
+TEST_F(GadmTest, WrongPasswordFailsWithTheEnginesError) {
+  Build({{"T", {Long("a")}, {}, "DM", {}}}, {}, "right");
+  const vem_error e = Failure("wrong");
+  EXPECT_EQ(static_cast<ULONG>(e.code()), 0x800A0BD7u);  // DAO 3031, not a valid password
+  EXPECT_NE(std::string(e.what()).find(" - error code: 0x800A0BD7"), std::string::npos) << e.what();
+  // The failure was traced once, after the first two notes.
+  const std::vector<std::string> traces = m_backChannel.TraceTexts();
+  ASSERT_EQ(traces.size(), 3u);
+  EXPECT_TRUE(traces[2].ends_with(e.what())) << traces[2];
+}
+
+// Every construction, failed or not, leaves the thread's COM initialisation
+// as it found it once the model is gone (checked on a fresh thread).
+TEST_F(GadmTest, ConstructionLeavesNoComInitialisationBehind) {
+  Build({{"T", {Long("a"), Text("tiny", 10, "CRYPT LONG")}, {}, "DM", {}}}, {}, "pw");
+  const std::string path = Path();
+  for (const char* password : {"pw", "wrong"}) {
+    HRESULT hrAfter = E_FAIL;
+    bool bFailed = false;
+    std::thread([&] {
+      try {
+        GADM model(nullptr, path, password);
+      } catch (const vem_error&) {
+        bFailed = true;
+      }
+      hrAfter = CoInitialize(nullptr);  // S_OK only when the count is back at 0
+      CoUninitialize();
+    }).join();
+    EXPECT_TRUE(bFailed) << password;
+    EXPECT_EQ(hrAfter, S_OK) << password;
+  }
+  // And a successful one.
+  std::filesystem::remove(Path());
+  Build({{"T", {Long("a")}, {}, "DM", {}}}, {}, "pw");
+  HRESULT hrAfter = E_FAIL;
+  std::thread([&] {
+    {
+      GADM model(nullptr, path, "pw");
+      EXPECT_TRUE(model.GetDatabase(0).IsOpen());
+    }
+    hrAfter = CoInitialize(nullptr);
+    CoUninitialize();
+  }).join();
+  EXPECT_EQ(hrAfter, S_OK);
+}
+
+TEST_F(GadmTest, EnumIdOutsideTheTablesIsRefused) {
+  Build({{"T", {Long("a", -1)}, {}, "DM", {}}});
+  const vem_error e = Failure();
+  EXPECT_EQ(e.code(), E_INVALIDARG);
+  EXPECT_NE(std::string(e.what()).find("-1"), std::string::npos) << e.what();
+}
+
+TEST_F(GadmTest, FixtureDatabaseYieldsTheDescribedModel) {
+  for (bool bCounters : {true, false}) {
+    SCOPED_TRACE(bCounters ? "with counters" : "without counters");
+    std::filesystem::remove(Path());
+    vemtest::FixtureOptions options;
+    options.withCounters = bCounters;
+    vemtest::CreateFixtureDatabase(Path(), options);
+    GADM model(&m_backChannel, Path(), vemtest::kFixturePassword);
+    const LONG lNote = bCounters ? 50 : 0, lKey = bCounters ? 51 : 1, lText = bCounters ? 52 : 2;
+    const LONG lNoteRecord = bCounters ? 20 : 0;
+    std::vector<FieldRow> named;
+    for (const FieldRow& row : FieldRows(model))
+      if (!std::get<1>(row).empty()) named.push_back(row);
+    std::vector<FieldRow> expected{{10, "CUS_ID", kLongType, -1, false},
+                                   {11, "CUS_Name", kStringType, 50, false},
+                                   {12, "CUS_Secret", kStringType, 161, true},
+                                   {13, "CUS_Active", kBoolType, 40, true},
+                                   {14, "CUS_Char", kCharType, 40, true},
+                                   {15, "CUS_UChar", kUCharType, 40, true},
+                                   {16, "CUS_Short", kShortType, 40, true},
+                                   {17, "CUS_UShort", kUShortType, 40, true},
+                                   {18, "CUS_Long", kLongType, 44, true},
+                                   {19, "CUS_ULong", kULongType, 44, true},
+                                   {20, "CUS_Float", kFloatType, 44, true},
+                                   {21, "CUS_Double", kDoubleType, 48, true},
+                                   {22, "CUS_Birthday", kDateTimeType, 48, true},
+                                   {30, "DOC_ID", kLongType, -1, false},
+                                   {31, "DOC_CUS_ID", kLongType, -1, false},
+                                   {32, "DOC_Title", kStringType, 100, false},
+                                   {33, "DOC_Data", kBlobType, -1, false},
+                                   {34, "DOC_Pages", kShortType, -1, false},
+                                   {35, "DOC_Flag", kBoolType, -1, false},
+                                   {36, "DOC_Byte", kUCharType, -1, false},
+                                   {37, "DOC_Price", kDoubleType, -1, false},
+                                   {38, "DOC_Created", kDateTimeType, -1, false},
+                                   {39, "DOC_Amount", kStringType, -1, false},
+                                   {lNote, "CUS_Note", kStringType, 64000, false},
+                                   {lKey, "NOT_Key", kStringType, 20, false},
+                                   {lText, "NOT_Text", kStringType, 200, false}};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(named, expected);
+    EXPECT_EQ(model.FieldDefSlots(), bCounters ? 53u : 40u);
+    std::vector<RecordRow> expectedRecords{
+        {1,
+         0,
+         "tblCustomer",
+         {10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, lNote},
+         {10},
+         10},
+        {2, 0, "tblDocument", {30, 31, 32, 33, 34, 35, 36, 37, 38, 39}, {30}, 30},
+        {3, 0, "qryCustomerDocs", {10, 11, 30, 32}, {30}, 30},
+        {lNoteRecord, 0, "tblNote", {lKey, lText}, {lKey}, -1}};
+    const std::vector<RecordRow> records = RecordRows(model);
+    std::sort(expectedRecords.begin(), expectedRecords.end(),
+              [](const RecordRow& a, const RecordRow& b) { return a.lID < b.lID; });
+    EXPECT_EQ(records, expectedRecords);
+    EXPECT_EQ(model.GetDatabase(0).GetDriverVersion(), 0x01010000u);
+  }
+}
+
+}  // namespace
