@@ -364,7 +364,7 @@ class Field : public DaoObject {
  public:
   enum class Kind { New, TableField, QueryField, RecordsetField, IndexField };
   // A new field (CreateField) or an index's field.
-  Field(Kind kind, FieldSpec spec);
+  Field(Kind kind, FieldSpec def);
   // A field of a table or query in the database.
   Field(Kind kind, std::shared_ptr<DatabaseCore> db, std::string owner, ColumnInfo info);
   // A field of a recordset.
@@ -428,9 +428,9 @@ class Field : public DaoObject {
 
 class Index : public DaoObject {
  public:
-  Index(IndexSpec spec, bool attached);
+  Index(IndexSpec def, bool attached);
   // An index of a table in the database.
-  Index(IndexSpec spec, std::shared_ptr<DatabaseCore> db, const std::string& table);
+  Index(IndexSpec def, std::shared_ptr<DatabaseCore> db, const std::string& table);
 
   HRESULT get_Name(BSTR* pbstr);
   HRESULT put_Name(BSTR bstr);

@@ -85,8 +85,8 @@ PropertyPtr MakeNewProperty(const VARIANT& Name, const VARIANT& Type, const VARI
 
 // ---- Field ---------------------------------------------------------------------------
 
-Field::Field(Kind kind, FieldSpec spec)
-    : DaoObject(IID_Field, u"DAO.Field"), m_kind(kind), m_spec(std::move(spec)) {
+Field::Field(Kind kind, FieldSpec def)
+    : DaoObject(IID_Field, u"DAO.Field"), m_kind(kind), m_spec(std::move(def)) {
   m_home = std::make_shared<PropertyHome>();
   m_home->ref = ObjectRef{ObjectKind::TableField, "", m_spec.name};
   m_home->canHold = kind == Kind::New;
@@ -347,8 +347,8 @@ PropertyPtr Field::CreateProperty(const _variant_t& Name, const _variant_t& Type
 
 // ---- Index ---------------------------------------------------------------------------
 
-Index::Index(IndexSpec spec, std::shared_ptr<DatabaseCore> db, const std::string& table)
-    : Index(std::move(spec), true) {
+Index::Index(IndexSpec def, std::shared_ptr<DatabaseCore> db, const std::string& table)
+    : Index(std::move(def), true) {
   m_home->db = std::move(db);
   m_home->ref = ObjectRef{ObjectKind::Index, table, m_spec.name};
 }
@@ -361,8 +361,8 @@ void Index::Attach(const std::shared_ptr<DatabaseCore>& db, const std::string& t
   m_home->db = db;
 }
 
-Index::Index(IndexSpec spec, bool attached)
-    : DaoObject(IID_Index, u"DAO.Index"), m_spec(std::move(spec)), m_attached(attached) {
+Index::Index(IndexSpec def, bool attached)
+    : DaoObject(IID_Index, u"DAO.Index"), m_spec(std::move(def)), m_attached(attached) {
   m_home = std::make_shared<PropertyHome>();
   m_home->ref = ObjectRef{ObjectKind::Index, "", m_spec.name};
   m_fields = Own(new Fields(Field::Kind::IndexField));
@@ -650,12 +650,12 @@ TableDef::TableDef(std::shared_ptr<DatabaseCore> db, std::string name)
 }
 
 void TableDef::AppendTo(const std::shared_ptr<DatabaseCore>& db) {
-  TableSpec spec;
-  spec.name = m_name;
-  for (const auto& f : m_newFields->List()) spec.fields.push_back(f->Spec());
-  for (const auto& ix : m_newIndexes->List()) spec.indexes.push_back(ix->Spec());
+  TableSpec def;
+  def.name = m_name;
+  for (const auto& f : m_newFields->List()) def.fields.push_back(f->Spec());
+  for (const auto& ix : m_newIndexes->List()) def.indexes.push_back(ix->Spec());
   db->WriteAtomically("Appending table '" + m_name + "'", [&] {
-    db->CreateTable(spec);
+    db->CreateTable(def);
     m_home->ref = ObjectRef{ObjectKind::Table, m_name, ""};
     for (const auto& p : m_home->pending) db->AppendProperty(m_home->ref, p);
     for (const auto& f : m_newFields->List()) f->Attach(db, m_name);

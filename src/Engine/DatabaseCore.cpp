@@ -496,57 +496,56 @@ void DatabaseCore::CheckNewName(const std::string& name, const char* what) {
                               "': an object of that name already exists in '" + m_name + "'.");
 }
 
-void DatabaseCore::CreateTable(const TableSpec& spec) {
-  CheckWritable("create table '" + spec.name + "'");
-  CheckNewName(spec.name, "table");
-  if (spec.fields.empty())
-    Fail(kErrInvalidArgument,
-         "Table '" + spec.name + "' has no fields; append at least one field.");
-  for (std::size_t i = 0; i < spec.fields.size(); ++i) {
-    const FieldSpec& f = spec.fields[i];
+void DatabaseCore::CreateTable(const TableSpec& def) {
+  CheckWritable("create table '" + def.name + "'");
+  CheckNewName(def.name, "table");
+  if (def.fields.empty())
+    Fail(kErrInvalidArgument, "Table '" + def.name + "' has no fields; append at least one field.");
+  for (std::size_t i = 0; i < def.fields.size(); ++i) {
+    const FieldSpec& f = def.fields[i];
     if (f.name.empty())
-      Fail(kErrInvalidArgument, "A field of table '" + spec.name + "' has no name.");
+      Fail(kErrInvalidArgument, "A field of table '" + def.name + "' has no name.");
     if (!IsKnownType(f.type))
-      Fail(kErrInvalidArgument, "Field '" + f.name + "' of table '" + spec.name +
+      Fail(kErrInvalidArgument, "Field '" + f.name + "' of table '" + def.name +
                                     "' has the unknown type " + std::to_string(f.type) + ".");
     if (f.type == dbText && (f.size < 0 || f.size > 255))
-      Fail(kErrInvalidArgument, "Text field '" + f.name + "' of table '" + spec.name +
+      Fail(kErrInvalidArgument, "Text field '" + f.name + "' of table '" + def.name +
                                     "' must have a size from 1 to 255.");
     for (std::size_t j = 0; j < i; ++j)
-      if (EqualNoCase(spec.fields[j].name, f.name))
+      if (EqualNoCase(def.fields[j].name, f.name))
         Fail(kErrNameExists,
-             "Field '" + f.name + "' is defined twice in table '" + spec.name + "'.");
+             "Field '" + f.name + "' is defined twice in table '" + def.name + "'.");
     if ((f.attributes & dbAutoIncrField) && f.type != dbLong)
       Fail(kErrInvalidArgument,
-           "AutoNumber field '" + f.name + "' of table '" + spec.name + "' must be of type Long.");
+           "AutoNumber field '" + f.name + "' of table '" + def.name + "' must be of type Long.");
   }
   const IndexSpec* primary = nullptr;
-  for (const auto& ix : spec.indexes) {
+  for (const auto& ix : def.indexes) {
     if (ix.primary) {
       if (primary)
-        Fail(kErrInvalidArgument, "Table '" + spec.name + "' has more than one primary key.");
+        Fail(kErrInvalidArgument, "Table '" + def.name + "' has more than one primary key.");
       primary = &ix;
     }
     if (ix.fields.empty())
       Fail(kErrInvalidArgument,
-           "Index '" + ix.name + "' of table '" + spec.name + "' has no fields.");
+           "Index '" + ix.name + "' of table '" + def.name + "' has no fields.");
     for (const auto& fname : ix.fields) {
       bool found = false;
-      for (const auto& f : spec.fields) found = found || EqualNoCase(f.name, fname);
+      for (const auto& f : def.fields) found = found || EqualNoCase(f.name, fname);
       if (!found)
         Fail(kErrItemNotFound, "Index '" + ix.name + "' names field '" + fname +
-                                   "', which table '" + spec.name + "' does not have.");
+                                   "', which table '" + def.name + "' does not have.");
     }
   }
   std::string rowidColumn;
   if (primary && primary->fields.size() == 1) {
-    for (const auto& f : spec.fields)
+    for (const auto& f : def.fields)
       if (EqualNoCase(f.name, primary->fields[0]) && (f.attributes & dbAutoIncrField))
         rowidColumn = f.name;
   }
-  std::string sql = "CREATE TABLE " + QuoteId(spec.name) + " (";
-  for (std::size_t i = 0; i < spec.fields.size(); ++i) {
-    const FieldSpec& f = spec.fields[i];
+  std::string sql = "CREATE TABLE " + QuoteId(def.name) + " (";
+  for (std::size_t i = 0; i < def.fields.size(); ++i) {
+    const FieldSpec& f = def.fields[i];
     bool inPrimary = false;
     if (primary)
       for (const auto& pf : primary->fields) inPrimary = inPrimary || EqualNoCase(pf, f.name);
@@ -561,17 +560,17 @@ void DatabaseCore::CreateTable(const TableSpec& spec) {
     if (f.required || inPrimary) sql += " NOT NULL";
   }
   sql += ")";
-  std::string ctx = "Creating table '" + spec.name + "' in '" + m_name + "'";
+  std::string ctx = "Creating table '" + def.name + "' in '" + m_name + "'";
   WriteAtomically(ctx, [&] {
     Connection& c = *m_conn;
     c.Exec(sql, ctx);
-    for (std::size_t i = 0; i < spec.fields.size(); ++i) {
-      const FieldSpec& f = spec.fields[i];
+    for (std::size_t i = 0; i < def.fields.size(); ++i) {
+      const FieldSpec& f = def.fields[i];
       CachedStmt s = c.Prepare(
           "INSERT INTO MSysColumns(TableName, ColumnName, Ordinal, Type, Size, Attributes, "
           "Required) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)",
           ctx);
-      sqlite3_bind_text(s.get(), 1, spec.name.c_str(), -1, SQLITE_TRANSIENT);
+      sqlite3_bind_text(s.get(), 1, def.name.c_str(), -1, SQLITE_TRANSIENT);
       sqlite3_bind_text(s.get(), 2, f.name.c_str(), -1, SQLITE_TRANSIENT);
       sqlite3_bind_int(s.get(), 3, static_cast<int>(i));
       sqlite3_bind_int(s.get(), 4, f.type);
@@ -590,23 +589,23 @@ void DatabaseCore::CreateTable(const TableSpec& spec) {
       if ((f.attributes & dbAutoIncrField) && !EqualNoCase(f.name, rowidColumn)) {
         CachedStmt a = c.Prepare(
             "INSERT INTO MSysAutoNumbers(TableName, ColumnName, NextValue) VALUES(?1, ?2, 1)", ctx);
-        sqlite3_bind_text(a.get(), 1, spec.name.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_text(a.get(), 1, def.name.c_str(), -1, SQLITE_TRANSIENT);
         sqlite3_bind_text(a.get(), 2, f.name.c_str(), -1, SQLITE_TRANSIENT);
         a.Step(ctx);
       }
     }
     if (!rowidColumn.empty()) {
       CachedStmt s = c.Prepare("INSERT INTO sqlite_sequence(name, seq) VALUES(?1, 0)", ctx);
-      sqlite3_bind_text(s.get(), 1, spec.name.c_str(), -1, SQLITE_TRANSIENT);
+      sqlite3_bind_text(s.get(), 1, def.name.c_str(), -1, SQLITE_TRANSIENT);
       s.Step(ctx);
     }
-    for (const auto& ix : spec.indexes) {
+    for (const auto& ix : def.indexes) {
       bool isRowid = ix.primary && !rowidColumn.empty();
       std::string sqliteName;
       if (!isRowid) {
-        sqliteName = spec.name + "." + ix.name;
+        sqliteName = def.name + "." + ix.name;
         std::string create = std::string("CREATE ") + (ix.unique || ix.primary ? "UNIQUE " : "") +
-                             "INDEX " + QuoteId(sqliteName) + " ON " + QuoteId(spec.name) + " (";
+                             "INDEX " + QuoteId(sqliteName) + " ON " + QuoteId(def.name) + " (";
         for (std::size_t k = 0; k < ix.fields.size(); ++k) {
           if (k) create += ", ";
           create += QuoteId(ix.fields[k]);
@@ -618,7 +617,7 @@ void DatabaseCore::CreateTable(const TableSpec& spec) {
           "INSERT INTO MSysIndexes(TableName, IndexName, SqliteName, IsPrimary, IsUnique, "
           "IsRequired, Fields) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)",
           ctx);
-      sqlite3_bind_text(s.get(), 1, spec.name.c_str(), -1, SQLITE_TRANSIENT);
+      sqlite3_bind_text(s.get(), 1, def.name.c_str(), -1, SQLITE_TRANSIENT);
       sqlite3_bind_text(s.get(), 2, ix.name.c_str(), -1, SQLITE_TRANSIENT);
       if (isRowid)
         sqlite3_bind_null(s.get(), 3);

@@ -111,7 +111,7 @@ class DatabaseCore : public std::enable_shared_from_this<DatabaseCore> {
   const TableInfo* FindTable(const std::string& name);
   bool IsQuery(const std::string& name);
   std::optional<std::string> QuerySql(const std::string& name);
-  void CreateTable(const TableSpec& spec);
+  void CreateTable(const TableSpec& def);
   void CreateIndex(const std::string& table, const IndexSpec& index);
   // Adds a field to an existing table (not an AutoNumber, not Required).
   void AddColumn(const std::string& table, const FieldSpec& field);

@@ -67,14 +67,14 @@ class StructureHashTest : public ::testing::Test {
   }
   std::string Fixture() const { return m_dir.File("fixture.vdb"); }
 
-  std::unique_ptr<HashModel> Tiny(const TinySpec& spec = {}) {
+  std::unique_ptr<HashModel> Tiny(const TinySpec& def = {}) {
     auto pModel = std::make_unique<HashModel>();
     pModel->AddFieldDef(0, "id", 7, -1, false);
-    pModel->AddFieldDef(1, spec.fieldName, spec.lType, spec.lLength, spec.bCrypt);
+    pModel->AddFieldDef(1, def.fieldName, def.lType, def.lLength, def.bCrypt);
     pModel->AddRecordDef(0, "tbl", 0);
     pModel->AddField(0, 0, true, true);
     pModel->AddField(0, 1, false, false);
-    if (spec.bExtraField) pModel->AddField(0, 0, false, false);
+    if (def.bExtraField) pModel->AddField(0, 0, false, false);
     pModel->AddCommandDef(0, "cmd", 0);
     pModel->AddDatabase(Fixture(), vemtest::kFixturePassword);
     return pModel;
@@ -126,9 +126,9 @@ TEST_F(StructureHashTest, EveryDefinitionChangeChangesTheHash) {
   };
   std::vector<std::string> seen{reference};
   for (const Change& change : changes) {
-    TinySpec spec;
-    change.apply(spec);
-    const std::string hash = Hex(Tiny(spec)->StructureHash());
+    TinySpec def;
+    change.apply(def);
+    const std::string hash = Hex(Tiny(def)->StructureHash());
     for (const std::string& other : seen) EXPECT_NE(hash, other) << change.what;
     seen.push_back(hash);
   }
