@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <system_error>
 #include <utility>
@@ -298,13 +299,21 @@ bool DaoDatabase::UpgradeDriverVersion(ULONG ulVersion) {
   if ((m_ulDriverVersion >> 16) != kCipherFormat10) return false;
   m_ulTargetDriverVersion = kDriverVersion11;
   try {
-    ReencryptAllAtomically();
+    // The version property is written in the walk's transaction: the file
+    // never names format 1.0 for values in 1.1, or the reverse.
+    ReencryptAllAtomically([&] {
+      CallEngine(m_pModel, [&] {
+        WriteProperty(GetEngineDatabase(), kDriverVersionProperty, kDbLong,
+                      _variant_t(static_cast<LONG>(kDriverVersion11)));
+      });
+    });
   } catch (...) {
     // Rolled back: every value is in the old format, which stays in force.
     m_ulTargetDriverVersion = m_ulDriverVersion;
     throw;
   }
-  SetDriverVersion(kDriverVersion11);
+  m_ulDriverVersion = kDriverVersion11;
+  m_ulTargetDriverVersion = kDriverVersion11;
   return true;
 }
 
@@ -343,15 +352,20 @@ void DaoDatabase::ChangeSecret(const BYTE* /*pOldSecret*/, ULONG /*ulOldLength*/
                                const BYTE* pNewSecret, ULONG ulNewLength, const BYTE* pRandom,
                                ULONG ulRandomLength) {
   // The old key is whatever this database holds now, not the old secret
-  // passed in. Values are read with it and written with the new one; after
-  // a failure the read side stays the old key, as the values not yet
-  // rewritten still need it.
-  const Md5Context oldReadKeyState = m_cipher.GetReadKeyState();
+  // passed in. Values are read with it and written with the new one.
+  const FieldCipher::KeyStates before = m_cipher.SaveKeyStates();
   SetSecret(pNewSecret, ulNewLength, pRandom, ulRandomLength);
-  const Md5Context newReadKeyState = m_cipher.GetReadKeyState();
-  m_cipher.SetReadKeyState(oldReadKeyState);
-  ReencryptAllAtomically();
-  m_cipher.SetReadKeyState(newReadKeyState);
+  const FieldCipher::KeyStates after = m_cipher.SaveKeyStates();
+  m_cipher.SetReadKeyState(before.read);
+  try {
+    ReencryptAllAtomically({});
+  } catch (...) {
+    // The walk was rolled back: every value is still under the old key, so
+    // both sides (and the salt) return to it.
+    m_cipher.RestoreKeyStates(before);
+    throw;
+  }
+  m_cipher.SetReadKeyState(after.read);
 }
 
 std::string DaoDatabase::IdCondition(const SRecordDef& recordDef, IRecord& rRecord) {
@@ -530,23 +544,28 @@ void DaoDatabase::ReencryptAll() {
   });
 }
 
-void DaoDatabase::ReencryptAllAtomically() {
+void DaoDatabase::ReencryptAllAtomically(const std::function<void()>& beforeCommit) {
   if (!IsOpen()) {
-    ReencryptAll();  // raises for a model with encrypted fields here
+    // Raises (the database is not open) as soon as a record definition of
+    // this database has an encrypted field; otherwise there is nothing to do.
+    ReencryptAll();
+    if (beforeCommit) beforeCommit();
     return;
   }
   BeginTrans();
   try {
     ReencryptAll();
+    if (beforeCommit) beforeCommit();
+    CommitTrans();
   } catch (...) {
     try {
       Rollback();
     } catch (...) {
-      // The walk's own error is the one to report.
+      // The walk's own error is the one to report; the rollback's failure
+      // has been traced by the translation.
     }
     throw;
   }
-  CommitTrans();
 }
 
 // Compaction: the engine compacts the file into a new file in the same

@@ -19,6 +19,7 @@
 // and uninitialises COM on it.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -48,6 +49,11 @@ class DaoDatabase : public IDatabase {
 
   ULONG GetDriverVersion() override { return m_ulDriverVersion; }
   void SetDriverVersion(ULONG ulVersion) override;
+  // Moves the encrypted values from format 1.0 to 1.1 and records driver
+  // version 0x01010000 (ulVersion 0 means that version; any other answers
+  // false, as does a database not in format 1.0). The walk and the property
+  // write form one transaction: on failure nothing changes (values, the
+  // property, both version members) and the walk's error is raised.
   bool UpgradeDriverVersion(ULONG ulVersion) override;
 
   void Open() override;
@@ -65,6 +71,15 @@ class DaoDatabase : public IDatabase {
 
   void SetSecret(const BYTE* pSecret, ULONG ulSecretLength, const BYTE* pRandom,
                  ULONG ulRandomLength) override;
+  // Sets the new secret and rewrites every encrypted value of this database
+  // under it (ReencryptAll, read with the key held before the call). The old
+  // secret passed in is not used. All or nothing per database: the walk runs
+  // in one transaction; when it fails, it is rolled back and both key states
+  // and the salt return to what they were, so the database reads and writes
+  // exactly as before; the error that ended the walk is raised. In a model
+  // with several databases each one changes on its own: databases whose
+  // change succeeded before another one failed keep the new key (each is
+  // consistent in itself), the failed one and those after it the old key.
   void ChangeSecret(const BYTE* pOldSecret, ULONG ulOldLength, const BYTE* pNewSecret,
                     ULONG ulNewLength, const BYTE* pRandom, ULONG ulRandomLength) override;
 
@@ -76,11 +91,18 @@ class DaoDatabase : public IDatabase {
   std::unique_ptr<IRecordsetStrategy> CreateRecordsetStrategy(const SRecordDef& recordDef) override;
   std::unique_ptr<ICommand> CreateCommand(const SCommandDef& commandDef) override;
 
-  // Rewrites every encrypted value of this database's record definitions
-  // (NULL columns have no value and are skipped, except the NULL that
-  // format 1.0 stores for an empty text):
-  // read with the read key state in the stored format, written with the
-  // write key state in the target format (change of secret, upgrade).
+  // Rewrites every encrypted value of the record definitions that belong to
+  // this database, through this database (a definition of another database
+  // names a table of another file and is left to that database's own walk;
+  // empty record slots are skipped). Each value is read through the loader
+  // view with the read key state in the stored format and written back
+  // through the saver view, as its own update, with the write key state in
+  // the target format. NULL columns have no value and are skipped, except
+  // the NULL that format 1.0 stores for an empty text; fields of a type
+  // without a value to encipher (BLOB, unknown codes) are not touched.
+  // Runs outside a transaction and stops at the first error, leaving the
+  // values rewritten so far: ChangeSecret and UpgradeDriverVersion wrap it
+  // in one.
   virtual void ReencryptAll();
 
   // ---- For the driver's loaders, savers, strategies and the blob store ----
@@ -118,10 +140,12 @@ class DaoDatabase : public IDatabase {
   void AcquireThreadEngine();
   void ReleaseThreadEngine() noexcept;
   void OpenCore();
-  // ReencryptAll inside a transaction: a walk that fails part-way (a value
-  // that does not decipher, an engine error) is rolled back, so that no
-  // database is left with values under two keys or in two formats.
-  void ReencryptAllAtomically();
+  // ReencryptAll, then beforeCommit (when given), inside one transaction of
+  // this database: a walk that fails part-way (a value that does not
+  // decipher, an engine error) is rolled back, so that the database is never
+  // left with values under two keys or in two formats. The error that ended
+  // the walk passes on unchanged.
+  void ReencryptAllAtomically(const std::function<void()>& beforeCommit);
 
   ULONG m_ulDriverVersion = kDefaultVersion;
   ULONG m_ulTargetDriverVersion = kDefaultVersion;

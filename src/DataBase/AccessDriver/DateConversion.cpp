@@ -23,12 +23,25 @@ bool IsLeapYear(long year) {
 
 void OleDateToDateParts(double dDate, DateParts& parts) {
   // Written so that NaN fails the test too.
-  if (!(dDate >= kMinOleDate && dDate <= kMaxOleDate)) return;
+  if (!(dDate > kMinOleDate - 1.0 && dDate < kMaxOleDate + 1.0)) return;
 
-  double dValue = dDate + (dDate > 0.0 ? kHalfMillisecond : -kHalfMillisecond);
-  long daysAbsolute = static_cast<long>(dValue) + kDaysTo18991230;  // truncation toward zero
-  dValue = std::fabs(dValue);
-  const double fraction = dValue - std::floor(dValue);
+  // The calendar day is the value truncated toward zero (before day 0 the
+  // fraction adds time to the day as well); the time is the absolute
+  // fraction, moved up by half a millisecond. A time that reaches midnight
+  // that way belongs to the next calendar day, which is always one day
+  // up, before day 0 too (-1.9999999999 is 30 December 1899, 00:00).
+  double dWhole = std::trunc(dDate);
+  double fraction = std::fabs(dDate - dWhole) + kHalfMillisecond;
+  if (fraction >= 1.0) {
+    if (dWhole >= kMaxOleDate) {
+      // 31 December 9999 has no next day: its last millisecond.
+      fraction = 86399999.5 / 86400000.0;
+    } else {
+      dWhole += 1.0;
+      fraction -= 1.0;
+    }
+  }
+  long daysAbsolute = static_cast<long>(dWhole) + kDaysTo18991230;
   const long secondsInDay = static_cast<long>(fraction * 86400.0);
   const long millisecond = static_cast<long>(fraction * 86400000.0) % 1000;
 
@@ -94,7 +107,7 @@ bool DatePartsToOleDate(const DateParts& parts, double& dDate) {
   const long year = parts.year;
   const long month = parts.month;
   const long day = parts.day;
-  if (year > 9999 || month < 1 || month > 12) return false;
+  if (year < 100 || year > 9999 || month < 1 || month > 12) return false;
   const bool leap = IsLeapYear(year);
   const long daysInMonth = kMonthDays[month] - kMonthDays[month - 1] + (leap && month == 2 ? 1 : 0);
   if (day < 1 || day > daysInMonth || parts.hour > 23 || parts.minute > 59 || parts.second > 59 ||

@@ -16,22 +16,27 @@ struct DateParts {
   std::uint16_t millisecond = 0;  // 0..999
   std::uint16_t day = 0;          // 1..31
   std::uint16_t month = 0;        // 1..12
-  std::uint16_t year = 0;         // 100..9999 for dates an OLE date can hold
+  std::uint16_t year = 0;         // 100..9999
 };
 
-// Range of OLE dates with parts: 1 January 100 to 31 December 9999.
+// The days of the OLE dates with parts: 1 January 100 to 31 December 9999.
+// Every value from the start of the first to the end of the last day reads:
+// kMinOleDate - 1 < value < kMaxOleDate + 1 (before day 0 the fraction adds
+// time, so -657434.5 is 1 January 100, 12:00).
 inline constexpr double kMinOleDate = -657434.0;
 inline constexpr double kMaxOleDate = 2958465.0;
 
-// Splits an OLE date into parts. The value is first moved half a millisecond
-// away from zero so that a value just below a millisecond boundary (as the
-// double of a stored time usually is) gives that millisecond. When the time
-// of day has no whole second, the whole time is 0 (the millisecond too).
-// Values outside kMinOleDate..kMaxOleDate, and NaN, leave parts untouched.
+// Splits an OLE date into parts. The time of day is moved up by half a
+// millisecond so that a value just below a millisecond boundary (as the
+// double of a stored time usually is) gives that millisecond; a time that
+// reaches midnight that way gives 00:00 of the next day (on 31 December
+// 9999, which has none, 23:59:59.999). When the time of day has no whole
+// second, the whole time is 0 (the millisecond too). Values outside the
+// days above, and NaN, leave parts untouched.
 void OleDateToDateParts(double dDate, DateParts& parts);
 
 // Builds the OLE date of parts. false, and dDate untouched, when the parts
-// name no date: year above 9999, month outside 1..12, day outside the
-// month (29 February only in leap years), hour above 23, minute or second
-// above 59, millisecond above 999.
+// name no date an OLE date can hold: year below 100 or above 9999, month
+// outside 1..12, day outside the month (29 February only in leap years),
+// hour above 23, minute or second above 59, millisecond above 999.
 bool DatePartsToOleDate(const DateParts& parts, double& dDate);

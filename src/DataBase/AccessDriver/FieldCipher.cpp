@@ -242,6 +242,24 @@ FieldCipher::~FieldCipher() {
   SecureWipe(&m_readKeyState, sizeof(m_readKeyState));
 }
 
+FieldCipher::KeyStates::~KeyStates() {
+  SecureWipe(this, sizeof(*this));
+}
+
+FieldCipher::KeyStates FieldCipher::SaveKeyStates() const {
+  KeyStates states;
+  states.write = m_writeKeyState;
+  states.read = m_readKeyState;
+  std::memcpy(states.salt, m_salt, kCipherSaltSize);
+  return states;
+}
+
+void FieldCipher::RestoreKeyStates(const KeyStates& states) {
+  m_writeKeyState = states.write;
+  m_readKeyState = states.read;
+  std::memcpy(m_salt, states.salt, kCipherSaltSize);
+}
+
 void FieldCipher::SetSecret(const BYTE* pSecret, ULONG ulSecretLength, const BYTE* pRandom,
                             ULONG ulRandomLength) {
   if (pRandom != nullptr && ulRandomLength >= kCipherSaltSize)

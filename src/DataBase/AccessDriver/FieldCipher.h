@@ -89,6 +89,26 @@ class FieldCipher {
   // the values under the new one.
   const Md5Context& GetReadKeyState() const { return m_readKeyState; }
   void SetReadKeyState(const Md5Context& state) { m_readKeyState = state; }
+  const Md5Context& GetWriteKeyState() const { return m_writeKeyState; }
+  void SetWriteKeyState(const Md5Context& state) { m_writeKeyState = state; }
+
+  // Everything a change of secret replaces: both key states and the salt.
+  // The counter is not part of it: it only ever moves on, so that no
+  // (salt, counter) pair is used twice under one key, even across a change
+  // that was undone. The destructor wipes the copy.
+  struct KeyStates {
+    Md5Context write{};
+    Md5Context read{};
+    BYTE salt[kCipherSaltSize]{};
+    KeyStates() = default;
+    KeyStates(const KeyStates&) = default;
+    KeyStates& operator=(const KeyStates&) = default;
+    ~KeyStates();
+  };
+  // A copy of the key states and the salt, to put back with
+  // RestoreKeyStates after a change that failed.
+  KeyStates SaveKeyStates() const;
+  void RestoreKeyStates(const KeyStates& states);
 
   // Enciphers the ulPlainLength bytes at pPlain for the field fieldName of
   // the record recordName whose first id field holds vtId, in the format of

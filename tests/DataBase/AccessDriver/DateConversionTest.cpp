@@ -1,6 +1,7 @@
 // OLE Automation dates and DateParts: known dates on both sides of day 0,
-// the range limits, the millisecond rounding, leap years, invalid parts and a
-// round trip over the whole range.
+// the range limits (the first and last day with their times), the
+// millisecond rounding and the carry into the next day, leap years, invalid
+// parts and a round trip of every day of the range.
 #include "DataBase/AccessDriver/DateConversion.h"
 
 #include <gtest/gtest.h>
@@ -81,10 +82,12 @@ TEST(OleDateToDateParts, TimeOfDayToTheMillisecond) {
 }
 
 TEST(OleDateToDateParts, OutsideTheRangeLeavesThePartsUntouched) {
-  const double outside[] = {-657434.5,
-                            -657435.0,
-                            2958465.5,
+  const double outside[] = {-657435.0,
+                            -657435.5,
+                            std::nextafter(-657435.0, -1e300),
                             2958466.0,
+                            2958466.5,
+                            std::nextafter(2958466.0, 1e300),
                             1e300,
                             -1e300,
                             std::numeric_limits<double>::infinity(),
@@ -93,7 +96,53 @@ TEST(OleDateToDateParts, OutsideTheRangeLeavesThePartsUntouched) {
   for (double dOle : outside) {
     DateParts parts = Parts(1234, 5, 6, 7, 8, 9, 10);
     OleDateToDateParts(dOle, parts);
-    EXPECT_EQ(Str(parts), Str(Parts(1234, 5, 6, 7, 8, 9, 10))) << dOle;
+    EXPECT_EQ(Str(parts), Str(Parts(1234, 5, 6, 7, 8, 9, 10))) << std::hexfloat << dOle;
+  }
+}
+
+// The first and the last day of the range read whole, with their times:
+// before day 0 the fraction adds time, so 1 January 100 spans
+// (-657435, -657434] and 31 December 9999 spans [2958465, 2958466).
+TEST(OleDateToDateParts, FirstAndLastDayReadWithTheirTimes) {
+  struct Case {
+    double dOle;
+    DateParts parts;
+  } cases[] = {
+      {-657434.0, Parts(100, 1, 1)},
+      {-657434.5, Parts(100, 1, 1, 12)},
+      {-657434.0 - 86399.999 / 86400.0, Parts(100, 1, 1, 23, 59, 59, 999)},
+      // Within half a millisecond of the end of the day: the next day.
+      {std::nextafter(-657435.0, 0.0), Parts(100, 1, 2)},
+      {2958465.0, Parts(9999, 12, 31)},
+      {2958465.5, Parts(9999, 12, 31, 12)},
+      {2958465.0 + 86399.999 / 86400.0, Parts(9999, 12, 31, 23, 59, 59, 999)},
+      // 31 December 9999 has no next day: its last millisecond.
+      {std::nextafter(2958466.0, 0.0), Parts(9999, 12, 31, 23, 59, 59, 999)},
+  };
+  for (const Case& c : cases) {
+    DateParts parts;
+    OleDateToDateParts(c.dOle, parts);
+    EXPECT_EQ(Str(parts), Str(c.parts)) << std::hexfloat << c.dOle;
+  }
+}
+
+// A time within half a millisecond of midnight belongs to the next calendar
+// day, on both sides of day 0 (the next day of -1.x is day 0, of -0.x day 1).
+TEST(OleDateToDateParts, MidnightCarriesToTheNextDayOnBothSidesOfDayZero) {
+  const double kAlmostOne = 1.0 - 0.0004 / 86400000.0;
+  struct Case {
+    double dOle;
+    DateParts parts;
+  } cases[] = {
+      {36525.0 + kAlmostOne, Parts(2000, 1, 1)},
+      {-(1.0 + kAlmostOne), Parts(1899, 12, 30)},
+      {-kAlmostOne, Parts(1899, 12, 31)},
+      {-(2.0 + kAlmostOne), Parts(1899, 12, 29)},
+  };
+  for (const Case& c : cases) {
+    DateParts parts;
+    OleDateToDateParts(c.dOle, parts);
+    EXPECT_EQ(Str(parts), Str(c.parts)) << std::hexfloat << c.dOle;
   }
 }
 
@@ -107,11 +156,23 @@ TEST(DatePartsToOleDate, KnownDates) {
 
 TEST(DatePartsToOleDate, InvalidPartsAreRefused) {
   const DateParts invalid[] = {
-      Parts(1900, 2, 29),       Parts(2100, 2, 29),          Parts(2001, 2, 29),
-      Parts(2000, 2, 30),       Parts(2000, 4, 31),          Parts(2000, 1, 32),
-      Parts(2000, 1, 0),        Parts(2000, 0, 1),           Parts(2000, 13, 1),
-      Parts(10000, 1, 1),       Parts(65535, 1, 1),          Parts(2000, 1, 1, 24),
-      Parts(2000, 1, 1, 0, 60), Parts(2000, 1, 1, 0, 0, 60), Parts(2000, 1, 1, 0, 0, 0, 1000),
+      Parts(1900, 2, 29),
+      Parts(2100, 2, 29),
+      Parts(2001, 2, 29),
+      Parts(2000, 2, 30),
+      Parts(2000, 4, 31),
+      Parts(2000, 1, 32),
+      Parts(2000, 1, 0),
+      Parts(2000, 0, 1),
+      Parts(2000, 13, 1),
+      Parts(10000, 1, 1),
+      Parts(65535, 1, 1),
+      Parts(99, 12, 31),
+      Parts(0, 1, 1),
+      Parts(2000, 1, 1, 24),
+      Parts(2000, 1, 1, 0, 60),
+      Parts(2000, 1, 1, 0, 0, 60),
+      Parts(2000, 1, 1, 0, 0, 0, 1000),
   };
   for (const DateParts& p : invalid) {
     double dOle = 12345.0;
@@ -139,11 +200,30 @@ TEST(DatePartsToOleDate, LeapYearsAndDayCounts) {
   }
 }
 
-// Every 97th day from 2 January 100 to 9999 (all months, both
-// signs of the OLE date), each with a time that has milliseconds.
-TEST(DateRoundTrip, PartsToOleAndBackOverTheWholeRange) {
-  int count = 0;
-  for (long day = -657433; day < 2958465; day += 97) {
+// Whether parts read back from their OLE date: every time except those with
+// milliseconds in the first second of the day (no whole second: the time
+// reads as 00:00:00.000).
+bool RoundTrips(const DateParts& p) {
+  double dOle = 0;
+  if (!DatePartsToOleDate(p, dOle)) {
+    ADD_FAILURE() << "refused " << Str(p);
+    return false;
+  }
+  DateParts back;
+  OleDateToDateParts(dOle, back);
+  if (back.year == p.year && back.month == p.month && back.day == p.day && back.hour == p.hour &&
+      back.minute == p.minute && back.second == p.second && back.millisecond == p.millisecond)
+    return true;
+  ADD_FAILURE() << Str(p) << " read back as " << Str(back) << " from " << std::hexfloat << dOle;
+  return false;
+}
+
+// Every day from 1 January 100 to 31 December 9999 (all months, both signs
+// of the OLE date) with a time that has milliseconds; every 11th day also at
+// midnight and at its last millisecond.
+TEST(DateRoundTrip, EveryDayOfTheRange) {
+  long count = 0;
+  for (long day = -657434; day <= 2958465; ++day) {
     DateParts date;
     OleDateToDateParts(static_cast<double>(day), date);
     const long k = day < 0 ? -day : day;
@@ -155,13 +235,37 @@ TEST(DateRoundTrip, PartsToOleAndBackOverTheWholeRange) {
     if (p.hour == 0 && p.minute == 0 && p.second == 0) p.second = 1;  // keep the time
     double dOle = 0;
     ASSERT_TRUE(DatePartsToOleDate(p, dOle)) << Str(p);
-    EXPECT_EQ(std::trunc(dOle), static_cast<double>(day)) << Str(p);
-    DateParts back;
-    OleDateToDateParts(dOle, back);
-    ASSERT_EQ(Str(back), Str(p)) << std::hexfloat << dOle;
+    ASSERT_EQ(std::trunc(dOle), static_cast<double>(day)) << Str(p);
+    if (!RoundTrips(p)) return;
+    if (day % 11 != 0) {
+      ++count;
+      continue;
+    }
+    DateParts last = date;
+    last.hour = 23;
+    last.minute = last.second = 59;
+    last.millisecond = 999;
+    if (!RoundTrips(date) || !RoundTrips(last)) return;
     ++count;
   }
-  EXPECT_GT(count, 37000);
+  EXPECT_EQ(count, 2958465L + 657434L + 1L);
+}
+
+// Every second of the first and the last day of the range, and of the days
+// around day 0, with a millisecond that changes with it.
+TEST(DateRoundTrip, EverySecondOfTheEdgeDays) {
+  const DateParts days[] = {Parts(100, 1, 1), Parts(9999, 12, 31), Parts(1899, 12, 29),
+                            Parts(1899, 12, 30), Parts(1899, 12, 31)};
+  for (const DateParts& day : days) {
+    for (long s = 1; s < 86400; ++s) {
+      DateParts p = day;
+      p.hour = static_cast<std::uint16_t>(s / 3600);
+      p.minute = static_cast<std::uint16_t>(s / 60 % 60);
+      p.second = static_cast<std::uint16_t>(s % 60);
+      p.millisecond = static_cast<std::uint16_t>((s * 7) % 1000);
+      if (!RoundTrips(p)) return;
+    }
+  }
 }
 
 }  // namespace

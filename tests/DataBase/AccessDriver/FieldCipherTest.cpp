@@ -300,6 +300,34 @@ TEST(FieldCipherRoundTrip, ReadingWithTheOldKeyWhileWritingWithTheNewOne) {
   EXPECT_EQ(Decrypt(cipher, oldText).error, kIllegalMac);
 }
 
+// A change undone: after RestoreKeyStates the cipher writes exactly what it
+// wrote before (same key, same salt; the pinned counter aside) and reads its
+// old values, whatever secret and salt were set in between.
+TEST(FieldCipherRoundTrip, RestoredKeyStatesWriteAndReadAsBefore) {
+  const BYTE salt[kCipherSaltSize] = {1, 2, 3, 4, 5, 6, 7, 8};
+  const BYTE random[kCipherSaltSize] = {9, 9, 9, 9, 9, 9, 9, 9};
+  FieldCipher cipher;
+  SetSecret(cipher, "alt");
+  cipher.TEST_SetSaltAndCounter(salt, 41);
+  const std::string before = Encrypt(cipher, "Wert");
+  const FieldCipher::KeyStates saved = cipher.SaveKeyStates();
+
+  const std::string secret = "neu";
+  cipher.SetSecret(reinterpret_cast<const BYTE*>(secret.data()), static_cast<ULONG>(secret.size()),
+                   random, sizeof random);
+  cipher.SetReadKeyState(saved.read);
+  EXPECT_NE(std::memcmp(&cipher.GetWriteKeyState(), &saved.write, sizeof saved.write), 0);
+  cipher.RestoreKeyStates(saved);
+
+  EXPECT_EQ(std::memcmp(&cipher.GetWriteKeyState(), &saved.write, sizeof saved.write), 0);
+  EXPECT_EQ(Decrypt(cipher, before).plain, "Wert");
+  // The salt comes back too: only the counter needs pinning again.
+  const BYTE other[kCipherSaltSize] = {};
+  cipher.TEST_SetSaltAndCounter(other, 41);
+  cipher.RestoreKeyStates(saved);
+  EXPECT_EQ(Encrypt(cipher, "Wert"), before);
+}
+
 // ---- Salt from the random array --------------------------------------------
 
 TEST(FieldCipherSecret, RandomArrayOfEightOrMoreBytesSetsTheSalt) {
