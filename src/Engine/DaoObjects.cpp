@@ -126,17 +126,20 @@ Value ToValue(const VARIANT& in, const std::string& what) {
 namespace {
 
 BSTR AllocUtf8(const char* text, std::size_t n) {
-  bool ascii = true;
-  for (std::size_t i = 0; i < n && ascii; ++i) ascii = static_cast<unsigned char>(text[i]) < 0x80;
-  BSTR b = nullptr;
-  if (ascii) {
-    b = SysAllocStringLen(nullptr, static_cast<UINT>(n));
-    if (b)
-      for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<char16_t>(text[i]);
-  } else {
-    std::u16string w = platform::Utf8ToWide(std::string_view(text, n));
-    b = SysAllocStringLen(w.data(), static_cast<UINT>(w.size()));
+  // ASCII (the usual case) widens straight into the BSTR; a text with other
+  // characters is converted through a UTF-16 string instead.
+  BSTR b = SysAllocStringLen(nullptr, static_cast<UINT>(n));
+  if (!b) throw std::bad_alloc();
+  unsigned char high = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    high |= c;
+    b[i] = static_cast<char16_t>(c);
   }
+  if (high < 0x80) return b;
+  SysFreeString(b);
+  std::u16string w = platform::Utf8ToWide(std::string_view(text, n));
+  b = SysAllocStringLen(w.data(), static_cast<UINT>(w.size()));
   if (!b) throw std::bad_alloc();
   return b;
 }
@@ -606,32 +609,64 @@ RecordsetCore& Recordset::Core() {
   return *m_core;
 }
 
+namespace {
+
+// Whether a field name equals a text, ignoring ASCII case (names are
+// usually ASCII; other names go through RecordsetCore::FieldIndex).
+bool SameName(const std::u16string& name, const OLECHAR* text, std::size_t len) {
+  if (name.size() != len) return false;
+  for (std::size_t k = 0; k < len; ++k) {
+    char16_t a = name[k], b = text[k];
+    if (a == b) continue;
+    if (a >= u'A' && a <= u'Z') a = static_cast<char16_t>(a + 32);
+    if (b >= u'A' && b <= u'Z') b = static_cast<char16_t>(b + 32);
+    if (a != b) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 std::size_t Recordset::FieldOf(const VARIANT& item) {
   const VARIANT* v = &item;
   if (v->vt == (VT_VARIANT | VT_BYREF) && v->pvarVal) v = v->pvarVal;
+  // Callers read the same fields in the same order row after row: the field
+  // after the last one found is tried first.
+  if (v->vt == VT_BSTR && m_names.size() == m_core->FieldCount()) {
+    const std::size_t next = m_lastField + 1 < m_names.size() ? m_lastField + 1 : 0;
+    if (next < m_names.size() &&
+        SameName(m_names[next], v->bstrVal ? v->bstrVal : u"", SysStringLen(v->bstrVal))) {
+      m_lastField = next;
+      return m_firstOf[next];
+    }
+  }
+  return FindField(*v);
+}
+
+std::size_t Recordset::FindField(const VARIANT& item) {
+  const VARIANT* v = &item;
   if (v->vt == VT_BSTR) {
-    // Names are usually ASCII: compare the BSTR with each field's name
-    // without converting it.
+    // Compare the BSTR with the fields' names without converting it.
     if (m_names.size() != m_core->FieldCount()) {
       m_names.clear();
-      for (std::size_t i = 0; i < m_core->FieldCount(); ++i)
+      m_firstOf.clear();
+      m_lastField = SIZE_MAX;
+      for (std::size_t i = 0; i < m_core->FieldCount(); ++i) {
         m_names.push_back(platform::Utf8ToWide(m_core->FieldAt(i).info.name));
+        std::size_t first = i;
+        for (std::size_t j = 0; j < i && first == i; ++j)
+          if (SameName(m_names[j], m_names[i].data(), m_names[i].size())) first = j;
+        m_firstOf.push_back(first);
+      }
     }
     const OLECHAR* text = v->bstrVal ? v->bstrVal : u"";
     const std::size_t len = SysStringLen(v->bstrVal);
-    for (std::size_t i = 0; i < m_names.size(); ++i) {
-      const std::u16string& n = m_names[i];
-      if (n.size() != len) continue;
-      std::size_t k = 0;
-      for (; k < len; ++k) {
-        char16_t a = n[k], b = text[k];
-        if (a == b) continue;
-        if (a >= u'A' && a <= u'Z') a = static_cast<char16_t>(a + 32);
-        if (b >= u'A' && b <= u'Z') b = static_cast<char16_t>(b + 32);
-        if (a != b) break;
+    const std::size_t count = m_names.size();
+    for (std::size_t i = 0; i < count; ++i)
+      if (SameName(m_names[i], text, len)) {
+        m_lastField = i;
+        return i;
       }
-      if (k == len) return i;
-    }
     std::string name = Utf8(v->bstrVal);
     int i = m_core->FieldIndex(name);
     if (i < 0)
@@ -859,10 +894,9 @@ void Recordset::FindPrevious(const _bstr_t& Criteria) {
   Check(raw_FindPrevious(Criteria));
 }
 _variant_t Recordset::GetCollect(const _variant_t& Item) {
-  VARIANT v;
-  VariantInit(&v);
-  Check(get_Collect(Item, &v));
-  return _variant_t(v, false);
+  _variant_t out;  // filled in place: no copy of the value
+  Check(get_Collect(Item, &out.GetVARIANT()));
+  return out;
 }
 void Recordset::PutCollect(const _variant_t& Item, const _variant_t& value) {
   Check(put_Collect(Item, value));

@@ -355,8 +355,8 @@ Connection& DatabaseCore::Conn() {
   return *m_conn;
 }
 
-void DatabaseCore::CheckOpen() const {
-  if (!m_conn) Fail(kErrObjectInvalid, "Database '" + m_name + "' is closed.");
+void DatabaseCore::FailClosed() const {
+  Fail(kErrObjectInvalid, "Database '" + m_name + "' is closed.");
 }
 
 void DatabaseCore::CheckWritable(const std::string& what) const {

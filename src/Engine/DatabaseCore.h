@@ -102,7 +102,12 @@ class DatabaseCore : public std::enable_shared_from_this<DatabaseCore> {
   Connection& Conn();
   // The connection of a database known to be open (after CheckOpen).
   Connection& OpenConn() { return *m_conn; }
-  void CheckOpen() const;
+  // Inline: every recordset read checks it.
+  void CheckOpen() const {
+    if (!m_conn) [[unlikely]]
+      FailClosed();
+  }
+  [[noreturn]] void FailClosed() const;
 
   // Schema.
   std::vector<std::string> TableNames();

@@ -192,16 +192,14 @@ std::string RecordsetCore::Owner() const {
   return "recordset '" + m_sql + "'";
 }
 
-void RecordsetCore::CheckOpen() const {
-  if (!m_open) Fail(kErrObjectInvalid, "Recordset '" + m_sql + "' is closed.");
-  m_db->CheckOpen();
+void RecordsetCore::FailClosed() const {
+  Fail(kErrObjectInvalid, "Recordset '" + m_sql + "' is closed.");
 }
 
-void RecordsetCore::CheckCurrent() const {
+void RecordsetCore::FailNoCurrent() const {
   if (m_bof || m_eof) Fail(kErrNoCurrentRecord, "No current record in recordset '" + m_sql + "'.");
-  if (m_deletedCurrent)
-    Fail(kErrRecordDeleted,
-         "Record is deleted: the current record of recordset '" + m_sql + "' was deleted.");
+  Fail(kErrRecordDeleted,
+       "Record is deleted: the current record of recordset '" + m_sql + "' was deleted.");
 }
 
 void RecordsetCore::Close() {
@@ -449,7 +447,7 @@ const Value& RecordsetCore::GetValue(std::size_t field) {
   return m_got;
 }
 
-RecordsetCore::ValueRef RecordsetCore::Locate(std::size_t field) {
+RecordsetCore::ValueRef RecordsetCore::LocateChecked(std::size_t field) {
   CheckOpen();
   if (m_editMode == 2) return {&m_buffer[field], nullptr, nullptr};
   if (m_editMode == 1 && m_changed[field]) return {&m_buffer[field], nullptr, nullptr};

@@ -73,7 +73,17 @@ class RecordsetCore {
     const StoredCell* cell;
     const std::string* arena;
   };
-  ValueRef Locate(std::size_t field);
+  ValueRef Locate(std::size_t field) {
+    CheckOpen();
+    // Inline for the usual case: no edit, a cached row already checked since
+    // the cursor moved onto it.
+    if (m_editMode == 0 && !m_bof && !m_eof && !m_deletedCurrent) {
+      const std::size_t row = static_cast<std::size_t>(m_pos);
+      if (row < m_cachedRows && (!m_keyed || (m_checkedSinceMove && m_rowEpoch[row] != 0)))
+        return {nullptr, &m_cells[row * m_fields.size() + field], &m_arena};
+    }
+    return LocateChecked(field);
+  }
   void SetValue(std::size_t field, const Value& value);
 
   void AddNew();
@@ -88,12 +98,24 @@ class RecordsetCore {
   void ReleaseRows();
   // Drops the bytes of values that re-reads replaced.
   void CompactArena();
-  void CheckOpen() const;
-  void CheckCurrent() const;
+  // Inline with their failures out of line: every field read checks both.
+  void CheckOpen() const {
+    if (!m_open) [[unlikely]]
+      FailClosed();
+    m_db->CheckOpen();
+  }
+  void CheckCurrent() const {
+    if (m_bof || m_eof || m_deletedCurrent) [[unlikely]]
+      FailNoCurrent();
+  }
+  [[noreturn]] void FailClosed() const;
+  [[noreturn]] void FailNoCurrent() const;
   std::size_t RowCount() const { return m_rowEpoch.size(); }
   StoredCell* RowCells(std::size_t row) { return &m_cells[row * m_fields.size()]; }
   const std::int64_t* KeysOf(std::size_t row) const { return &m_keys[row * m_keyCount]; }
   bool Reread(std::size_t row, Value* values);
+  // Locate for every other case: edits, added rows, the first read after a move.
+  ValueRef LocateChecked(std::size_t field);
   void GoTo(std::int64_t index, bool forward);
   void DropEdit();
   void Visit(std::size_t row);

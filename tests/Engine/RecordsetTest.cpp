@@ -480,4 +480,86 @@ TEST_F(EngineTest, FailuresArriveAsErrorInfoOfTheFailingObject) {
   }
 }
 
+// Lookups by name remember the last field found: whatever order and case the
+// names come in, each must still answer its own field (the first of equal
+// names), and unknown names must still fail.
+TEST_F(EngineTest, FieldsAreFoundByNameInAnyOrderAndCase) {
+  auto db = CreateCustomers();
+  auto rs = db->OpenRecordset("SELECT ID, Name, 7 AS x, 8 AS X FROM Customers ORDER BY ID");
+  // Each read: a name and what it must answer (a number, or a text when
+  // `text` is set).
+  struct Read {
+    const char16_t* name;
+    LONG number;
+    const char* text;
+  };
+  const Read sequences[][5] = {
+      {{u"ID", 1, nullptr},
+       {u"Name", 0, "Ann"},
+       {u"x", 7, nullptr},
+       {u"X", 7, nullptr},
+       {u"ID", 1, nullptr}},
+      {{u"X", 7, nullptr},
+       {u"x", 7, nullptr},
+       {u"name", 0, "Ann"},
+       {u"id", 1, nullptr},
+       {u"NAME", 0, "Ann"}},
+      {{u"Name", 0, "Ann"},
+       {u"Name", 0, "Ann"},
+       {u"ID", 1, nullptr},
+       {u"ID", 1, nullptr},
+       {u"x", 7, nullptr}},
+  };
+  for (const auto& sequence : sequences)
+    for (int pass = 0; pass < 3; ++pass)
+      for (const Read& read : sequence) {
+        _variant_t got = rs->GetCollect(_variant_t(read.name));
+        if (read.text) {
+          ASSERT_EQ(got.vt, VT_BSTR) << dao::Utf8(read.name);
+          EXPECT_EQ(dao::Utf8(_bstr_t(got)), read.text);
+        } else {
+          ASSERT_EQ(got.vt, VT_I4) << dao::Utf8(read.name);
+          EXPECT_EQ(got.lVal, read.number) << dao::Utf8(read.name);
+        }
+      }
+  EXPECT_DAO_ERROR(rs->GetCollect("Nam"), 3265);
+  EXPECT_DAO_ERROR(rs->GetCollect("Names"), 3265);
+  EXPECT_DAO_ERROR(rs->GetCollect(""), 3265);
+  EXPECT_EQ(static_cast<LONG>(rs->GetCollect(static_cast<LONG>(3))), 8);  // by number: the second
+  EXPECT_EQ(static_cast<LONG>(rs->GetCollect("x")), 7);
+  rs->MoveNext();
+  EXPECT_EQ(dao::Utf8(_bstr_t(rs->GetCollect("Name"))), "Bob");
+  EXPECT_EQ(static_cast<LONG>(rs->GetCollect("ID")), 2);
+}
+
+// Texts come back as BSTRs of exactly their characters, ASCII or not.
+TEST_F(EngineTest, TextsAreReadBackWithEveryCharacter) {
+  auto db = Create();
+  db->Execute("CREATE TABLE T (ID COUNTER PRIMARY KEY, Te MEMO)");
+  const std::u16string texts[] = {u"",
+                                  u"a",
+                                  u"plain ascii text",
+                                  u"\u00e4\u00f6\u00fc",
+                                  u"mixed \u20ac end",
+                                  u"\U0001F600 astral",
+                                  std::u16string(300, u'z') + u"\u00df"};
+  {
+    auto rs = db->OpenRecordset("SELECT * FROM T");
+    for (const auto& t : texts) {
+      rs->AddNew();
+      rs->PutCollect("Te", _variant_t(_bstr_t(std::u16string_view(t))));
+      rs->Update();
+    }
+  }
+  auto rs = db->OpenRecordset("SELECT Te FROM T ORDER BY ID");
+  for (const auto& t : texts) {
+    ASSERT_FALSE(rs->GetEOF());
+    _variant_t v = rs->GetCollect("Te");
+    ASSERT_EQ(v.vt, VT_BSTR);
+    EXPECT_EQ(std::u16string(v.bstrVal, SysStringLen(v.bstrVal)), t);
+    rs->MoveNext();
+  }
+  EXPECT_TRUE(rs->GetEOF());
+}
+
 }  // namespace
