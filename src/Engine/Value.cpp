@@ -13,7 +13,9 @@ namespace dao {
 
 namespace {
 
-constexpr double kMinDate = -657434.0;         // 100-01-01
+// OLE dates before day 0 carry their time as a positive fraction, so the
+// last moment of 100-01-01 is -657434.99999999.
+constexpr double kMinDate = -657434.99999999;  // 100-01-01 23:59:59
 constexpr double kMaxDate = 2958465.99999999;  // 9999-12-31 23:59:59
 constexpr double kMaxCurrency = 922337203685477.5807;
 
