@@ -599,39 +599,46 @@ void DatabaseCore::CreateTable(const TableSpec& def) {
       sqlite3_bind_text(s.get(), 1, def.name.c_str(), -1, SQLITE_TRANSIENT);
       s.Step(ctx);
     }
-    for (const auto& ix : def.indexes) {
-      bool isRowid = ix.primary && !rowidColumn.empty();
-      std::string sqliteName;
-      if (!isRowid) {
-        sqliteName = def.name + "." + ix.name;
-        std::string create = std::string("CREATE ") + (ix.unique || ix.primary ? "UNIQUE " : "") +
-                             "INDEX " + QuoteId(sqliteName) + " ON " + QuoteId(def.name) + " (";
-        for (std::size_t k = 0; k < ix.fields.size(); ++k) {
-          if (k) create += ", ";
-          create += QuoteId(ix.fields[k]);
-          if (k < ix.descending.size() && ix.descending[k]) create += " DESC";
-        }
-        c.Exec(create + ")", ctx);
-      }
-      CachedStmt s = c.Prepare(
-          "INSERT INTO MSysIndexes(TableName, IndexName, SqliteName, IsPrimary, IsUnique, "
-          "IsRequired, Fields) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)",
-          ctx);
-      sqlite3_bind_text(s.get(), 1, def.name.c_str(), -1, SQLITE_TRANSIENT);
-      sqlite3_bind_text(s.get(), 2, ix.name.c_str(), -1, SQLITE_TRANSIENT);
-      if (isRowid)
-        sqlite3_bind_null(s.get(), 3);
-      else
-        sqlite3_bind_text(s.get(), 3, sqliteName.c_str(), -1, SQLITE_TRANSIENT);
-      sqlite3_bind_int(s.get(), 4, ix.primary);
-      sqlite3_bind_int(s.get(), 5, ix.unique || ix.primary);
-      sqlite3_bind_int(s.get(), 6, ix.required || ix.primary);
-      std::string fields = IndexFieldsText(ix);
-      sqlite3_bind_text(s.get(), 7, fields.c_str(), -1, SQLITE_TRANSIENT);
-      s.Step(ctx);
-    }
+    for (const auto& ix : def.indexes)
+      WriteIndex(def.name, ix, ix.primary && !rowidColumn.empty(), ctx);
   });
   InvalidateSchema();
+}
+
+// Creates the SQLite index of ix on table (none when the index is the
+// table's rowid key) and records it in MSysIndexes. Runs inside the caller's
+// write transaction.
+void DatabaseCore::WriteIndex(const std::string& table, const IndexSpec& ix, bool isRowid,
+                              const std::string& ctx) {
+  Connection& c = *m_conn;
+  std::string sqliteName;
+  if (!isRowid) {
+    sqliteName = table + "." + ix.name;
+    std::string create = std::string("CREATE ") + (ix.unique || ix.primary ? "UNIQUE " : "") +
+                         "INDEX " + QuoteId(sqliteName) + " ON " + QuoteId(table) + " (";
+    for (std::size_t k = 0; k < ix.fields.size(); ++k) {
+      if (k) create += ", ";
+      create += QuoteId(ix.fields[k]);
+      if (k < ix.descending.size() && ix.descending[k]) create += " DESC";
+    }
+    c.Exec(create + ")", ctx);
+  }
+  CachedStmt s = c.Prepare(
+      "INSERT INTO MSysIndexes(TableName, IndexName, SqliteName, IsPrimary, IsUnique, "
+      "IsRequired, Fields) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)",
+      ctx);
+  sqlite3_bind_text(s.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
+  sqlite3_bind_text(s.get(), 2, ix.name.c_str(), -1, SQLITE_TRANSIENT);
+  if (isRowid)
+    sqlite3_bind_null(s.get(), 3);
+  else
+    sqlite3_bind_text(s.get(), 3, sqliteName.c_str(), -1, SQLITE_TRANSIENT);
+  sqlite3_bind_int(s.get(), 4, ix.primary);
+  sqlite3_bind_int(s.get(), 5, ix.unique || ix.primary);
+  sqlite3_bind_int(s.get(), 6, ix.required || ix.primary);
+  const std::string fields = IndexFieldsText(ix);
+  sqlite3_bind_text(s.get(), 7, fields.c_str(), -1, SQLITE_TRANSIENT);
+  s.Step(ctx);
 }
 
 void DatabaseCore::CreateIndex(const std::string& table, const IndexSpec& ix) {
@@ -653,34 +660,9 @@ void DatabaseCore::CreateIndex(const std::string& table, const IndexSpec& ix) {
     if (!t->Column(f))
       Fail(kErrItemNotFound, "Index '" + ix.name + "' names field '" + f + "', which table '" +
                                  t->name + "' does not have.");
-  std::string tableName = t->name;
-  std::string sqliteName = tableName + "." + ix.name;
-  std::string create = std::string("CREATE ") + (ix.unique || ix.primary ? "UNIQUE " : "") +
-                       "INDEX " + QuoteId(sqliteName) + " ON " + QuoteId(tableName) + " (";
-  for (std::size_t k = 0; k < ix.fields.size(); ++k) {
-    if (k) create += ", ";
-    create += QuoteId(ix.fields[k]);
-    if (k < ix.descending.size() && ix.descending[k]) create += " DESC";
-  }
-  create += ")";
-  std::string ctx = "Creating index '" + ix.name + "' on table '" + tableName + "'";
-  WriteAtomically(ctx, [&] {
-    Connection& c = *m_conn;
-    c.Exec(create, ctx);
-    CachedStmt s = c.Prepare(
-        "INSERT INTO MSysIndexes(TableName, IndexName, SqliteName, IsPrimary, IsUnique, "
-        "IsRequired, Fields) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)",
-        ctx);
-    sqlite3_bind_text(s.get(), 1, tableName.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_text(s.get(), 2, ix.name.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_text(s.get(), 3, sqliteName.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_int(s.get(), 4, ix.primary);
-    sqlite3_bind_int(s.get(), 5, ix.unique || ix.primary);
-    sqlite3_bind_int(s.get(), 6, ix.required || ix.primary);
-    std::string fields = IndexFieldsText(ix);
-    sqlite3_bind_text(s.get(), 7, fields.c_str(), -1, SQLITE_TRANSIENT);
-    s.Step(ctx);
-  });
+  const std::string tableName = t->name;
+  const std::string ctx = "Creating index '" + ix.name + "' on table '" + tableName + "'";
+  WriteAtomically(ctx, [&] { WriteIndex(tableName, ix, false, ctx); });
   InvalidateSchema();
 }
 
