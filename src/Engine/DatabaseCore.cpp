@@ -566,26 +566,7 @@ void DatabaseCore::CreateTable(const TableSpec& def) {
     c.Exec(sql, ctx);
     for (std::size_t i = 0; i < def.fields.size(); ++i) {
       const FieldSpec& f = def.fields[i];
-      CachedStmt s = c.Prepare(
-          "INSERT INTO MSysColumns(TableName, ColumnName, Ordinal, Type, Size, Attributes, "
-          "Required) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)",
-          ctx);
-      sqlite3_bind_text(s.get(), 1, def.name.c_str(), -1, SQLITE_TRANSIENT);
-      sqlite3_bind_text(s.get(), 2, f.name.c_str(), -1, SQLITE_TRANSIENT);
-      sqlite3_bind_int(s.get(), 3, static_cast<int>(i));
-      sqlite3_bind_int(s.get(), 4, f.type);
-      sqlite3_bind_int(
-          s.get(), 5,
-          f.size > 0 && (f.type == dbText || f.type == dbBinary) ? f.size : DefaultSize(f.type));
-      std::int32_t attrs = f.attributes;
-      if (!(attrs & (dbFixedField | dbVariableField)))
-        attrs |=
-            (f.type == dbText || f.type == dbMemo || f.type == dbBinary || f.type == dbLongBinary)
-                ? dbVariableField
-                : dbFixedField;
-      sqlite3_bind_int(s.get(), 6, attrs);
-      sqlite3_bind_int(s.get(), 7, f.required ? 1 : 0);
-      s.Step(ctx);
+      WriteColumn(def.name, f, static_cast<int>(i), f.required, ctx);
       if ((f.attributes & dbAutoIncrField) && !EqualNoCase(f.name, rowidColumn)) {
         CachedStmt a = c.Prepare(
             "INSERT INTO MSysAutoNumbers(TableName, ColumnName, NextValue) VALUES(?1, ?2, 1)", ctx);
@@ -603,6 +584,32 @@ void DatabaseCore::CreateTable(const TableSpec& def) {
       WriteIndex(def.name, ix, ix.primary && !rowidColumn.empty(), ctx);
   });
   InvalidateSchema();
+}
+
+// Records column f of table in MSysColumns with its DAO type, size and
+// attributes (fixed or variable length filled in when neither is given).
+// Runs inside the caller's write transaction.
+void DatabaseCore::WriteColumn(const std::string& table, const FieldSpec& f, int ordinal,
+                               bool required, const std::string& ctx) {
+  CachedStmt s = m_conn->Prepare(
+      "INSERT INTO MSysColumns(TableName, ColumnName, Ordinal, Type, Size, Attributes, "
+      "Required) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)",
+      ctx);
+  sqlite3_bind_text(s.get(), 1, table.c_str(), -1, SQLITE_TRANSIENT);
+  sqlite3_bind_text(s.get(), 2, f.name.c_str(), -1, SQLITE_TRANSIENT);
+  sqlite3_bind_int(s.get(), 3, ordinal);
+  sqlite3_bind_int(s.get(), 4, f.type);
+  sqlite3_bind_int(
+      s.get(), 5,
+      f.size > 0 && (f.type == dbText || f.type == dbBinary) ? f.size : DefaultSize(f.type));
+  std::int32_t attrs = f.attributes;
+  if (!(attrs & (dbFixedField | dbVariableField)))
+    attrs |= (f.type == dbText || f.type == dbMemo || f.type == dbBinary || f.type == dbLongBinary)
+                 ? dbVariableField
+                 : dbFixedField;
+  sqlite3_bind_int(s.get(), 6, attrs);
+  sqlite3_bind_int(s.get(), 7, required ? 1 : 0);
+  s.Step(ctx);
 }
 
 // Creates the SQLite index of ix on table (none when the index is the
@@ -689,25 +696,7 @@ void DatabaseCore::AddColumn(const std::string& table, const FieldSpec& f) {
   std::string ctx = "Adding field '" + f.name + "' to table '" + tableName + "'";
   WriteAtomically(ctx, [&] {
     m_conn->Exec(sql, ctx);
-    CachedStmt s = m_conn->Prepare(
-        "INSERT INTO MSysColumns(TableName, ColumnName, Ordinal, Type, Size, Attributes, "
-        "Required) VALUES(?1, ?2, ?3, ?4, ?5, ?6, 0)",
-        ctx);
-    sqlite3_bind_text(s.get(), 1, tableName.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_text(s.get(), 2, f.name.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_int(s.get(), 3, ordinal);
-    sqlite3_bind_int(s.get(), 4, f.type);
-    sqlite3_bind_int(
-        s.get(), 5,
-        f.size > 0 && (f.type == dbText || f.type == dbBinary) ? f.size : DefaultSize(f.type));
-    std::int32_t attrs = f.attributes;
-    if (!(attrs & (dbFixedField | dbVariableField)))
-      attrs |=
-          (f.type == dbText || f.type == dbMemo || f.type == dbBinary || f.type == dbLongBinary)
-              ? dbVariableField
-              : dbFixedField;
-    sqlite3_bind_int(s.get(), 6, attrs);
-    s.Step(ctx);
+    WriteColumn(tableName, f, ordinal, false, ctx);
   });
   InvalidateSchema();
 }

@@ -155,6 +155,8 @@ class DatabaseCore : public std::enable_shared_from_this<DatabaseCore> {
   // else as its own BEGIN IMMEDIATE transaction. Undone if fn throws.
   template <typename Fn>
   void WriteAtomically(const std::string& context, Fn&& fn);
+  void WriteColumn(const std::string& table, const FieldSpec& f, int ordinal, bool required,
+                   const std::string& ctx);
   void WriteIndex(const std::string& table, const IndexSpec& ix, bool isRowid,
                   const std::string& ctx);
 

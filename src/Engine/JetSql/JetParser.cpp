@@ -1076,6 +1076,17 @@ class Parser {
 
   // ---- SELECT ----
 
+  // An optional "WHERE condition": the translated condition goes into
+  // r.statement.where. Answers whether there was one.
+  bool ParseOptionalWhere(SelectResult& r) {
+    if (!AcceptKeyword("WHERE")) return false;
+    ClauseScope scope(*this, false, "WHERE");
+    Expr e = ParseExpr();
+    AbsorbClause(r, e, 8);
+    r.statement.where = std::move(e.sql);
+    return true;
+  }
+
   void AbsorbClause(SelectResult& r, const Expr& e, int offset) {
     if (e.stack + offset > r.stack) {
       r.stack = e.stack + offset;
@@ -1211,12 +1222,7 @@ class Parser {
       } while (AcceptPunct(","));
     }
     if (IsKeyword(Peek(), "INTO")) FailAt(Peek(), "SELECT ... INTO not supported");
-    if (AcceptKeyword("WHERE")) {
-      ClauseScope scope(*this, false, "WHERE");
-      Expr e = ParseExpr();
-      AbsorbClause(r, e, 8);
-      s.where = std::move(e.sql);
-    }
+    ParseOptionalWhere(r);
     if (AcceptKeyword("GROUP")) {
       ExpectKeyword("BY");
       ClauseScope scope(*this, false, "GROUP BY");
@@ -1301,13 +1307,7 @@ class Parser {
       FailAt(*qualifierToken, "DELETE " + qualifierToken->text + ".* does not name the table '" +
                                   s.targetTable + "'");
     s.sql = "DELETE FROM " + TargetSql(s, alias);
-    if (AcceptKeyword("WHERE")) {
-      ClauseScope scope(*this, false, "WHERE");
-      Expr e = ParseExpr();
-      AbsorbClause(r, e, 8);
-      s.where = std::move(e.sql);
-      s.sql += " WHERE " + s.where;
-    }
+    if (ParseOptionalWhere(r)) s.sql += " WHERE " + s.where;
     return r;
   }
 
@@ -1339,13 +1339,7 @@ class Parser {
       if (count > 1) s.sql += ", ";
       s.sql += QuoteIdent(column) + " = " + e.sql;
     } while (AcceptPunct(","));
-    if (AcceptKeyword("WHERE")) {
-      ClauseScope scope(*this, false, "WHERE");
-      Expr e = ParseExpr();
-      AbsorbClause(r, e, 8);
-      s.where = std::move(e.sql);
-      s.sql += " WHERE " + s.where;
-    }
+    if (ParseOptionalWhere(r)) s.sql += " WHERE " + s.where;
     return r;
   }
 
