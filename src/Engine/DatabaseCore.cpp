@@ -345,7 +345,7 @@ void DatabaseCore::Close() {
   if (!m_conn) return;
   if (m_level > 0) sqlite3_exec(m_conn->db(), "ROLLBACK", nullptr, nullptr, nullptr);
   m_level = 0;
-  m_tables.clear();
+  ForgetCatalog();
   m_counters.clear();
   m_conn.reset();
 }
@@ -365,8 +365,13 @@ void DatabaseCore::CheckWritable(const std::string& what) const {
     Fail(kErrReadOnly, "Cannot " + what + ": database '" + m_name + "' is opened read-only.");
 }
 
-void DatabaseCore::InvalidateSchema() {
+void DatabaseCore::ForgetCatalog() {
   m_tables.clear();
+  m_shapes.clear();
+}
+
+void DatabaseCore::InvalidateSchema() {
+  ForgetCatalog();
   if (m_conn) {
     m_conn->ClearCache();
     m_conn->BumpEpoch();
@@ -824,10 +829,11 @@ std::vector<ColumnInfo> DatabaseCore::QueryColumns(const std::string& name) {
 
 // ---- Keyed SELECT ------------------------------------------------------------
 
-KeyedSelect DatabaseCore::BuildKeyedSelect(const std::string& jetSql, int syntaxError) {
+KeyedSelect DatabaseCore::BuildKeyedSelect(const std::string& jetSql, int syntaxError,
+                                           bool withParameters) {
   CheckOpen();
   KeyedSelect k;
-  k.statement = TranslateJetStatement(jetSql, syntaxError);
+  k.statement = TranslateJetStatement(jetSql, syntaxError, withParameters);
   const SqlStatement& st = k.statement;
   if (st.kind != SqlStatement::Select)
     Fail(kErrInvalidArgument,
@@ -868,7 +874,47 @@ KeyedSelect DatabaseCore::BuildKeyedSelect(const std::string& jetSql, int syntax
     open.columns.push_back({k.keyExprs[i], kKeyPrefix + std::to_string(i), false, {}});
   for (const auto& c : st.columns) open.columns.push_back(c);
   k.sql = ComposeSqlSelect(open);
+  k.rereadSql = RereadSql(k);
   return k;
+}
+
+BoundSelect DatabaseCore::SelectForRecordset(const std::string& jetSql) {
+  CheckOpen();
+  constexpr std::size_t kMaxShapes = 256;
+  StatementShape shape;
+  if (!ShapeJetStatement(jetSql, &shape))
+    return {std::make_shared<const KeyedSelect>(BuildKeyedSelect(jetSql, kErrQuerySyntax)), {}};
+  BoundSelect out;
+  auto it = m_shapes.find(shape.key);
+  const bool hit = it != m_shapes.end() &&
+                   std::all_of(it->second.fixed.begin(), it->second.fixed.end(),
+                               [&](auto& f) { return shape.literals[f.first].text == f.second; });
+  if (hit) {
+    out.select = it->second.select;
+  } else {
+    auto select =
+        std::make_shared<const KeyedSelect>(BuildKeyedSelect(jetSql, kErrQuerySyntax, true));
+    out.select = select;
+    // Only keyed selects are kept: they name tables and queries that exist,
+    // and they are what is opened over and over (a record by its id).
+    if (select->keyed) {
+      const std::vector<std::size_t>& params = select->statement.parameters;
+      const std::vector<std::size_t>& pinned = select->statement.pinned;
+      ShapedSelect entry;
+      entry.select = select;
+      for (std::size_t i = 0; i < shape.literals.size(); ++i) {
+        const bool parameter = std::find(params.begin(), params.end(), i) != params.end();
+        const bool isPinned = std::find(pinned.begin(), pinned.end(), i) != pinned.end();
+        if (!parameter || isPinned) entry.fixed.emplace_back(i, shape.literals[i].text);
+      }
+      if (m_shapes.size() >= kMaxShapes) m_shapes.clear();
+      m_shapes[shape.key] = std::move(entry);
+    }
+  }
+  out.parameters.reserve(out.select->statement.parameters.size());
+  for (std::size_t ordinal : out.select->statement.parameters)
+    out.parameters.push_back(shape.literals[ordinal]);
+  return out;
 }
 
 std::string RereadSql(const KeyedSelect& k) {
@@ -1116,7 +1162,7 @@ void DatabaseCore::Rollback() {
     c.Exec("ROLLBACK TO " + sp + "; RELEASE " + sp, ctx);
   }
   --m_level;
-  m_tables.clear();
+  ForgetCatalog();
   m_counters.clear();
   c.BumpEpoch();
 }

@@ -70,7 +70,14 @@ struct KeyedSelect {
   std::vector<std::string> keyExprs;  // one per base row: "t".rowid or "q"."__vem_rk_0"
   std::string selectList;             // the data columns as written
   std::string sql;                    // the query to open (keys first, as __vem_k<i>)
-  std::string rereadSql;  // data columns of one row by its keys (?1..?K); made on first use
+  std::string rereadSql;              // keyed: data columns of one row by its keys (?1..?K)
+};
+
+// A SELECT ready to open: the statement (shared by every text of the same
+// shape) and the values of its parameters.
+struct BoundSelect {
+  std::shared_ptr<const KeyedSelect> select;
+  std::vector<SqlParameter> parameters;  // values of ?1..?n in select->sql
 };
 // The text of KeyedSelect::rereadSql.
 std::string RereadSql(const KeyedSelect& select);
@@ -145,7 +152,12 @@ class DatabaseCore : public std::enable_shared_from_this<DatabaseCore> {
   std::unique_ptr<RecordsetCore> OpenRecordset(const std::string& jetSql);
 
   // For recordsets.
-  KeyedSelect BuildKeyedSelect(const std::string& jetSql, int syntaxError);
+  KeyedSelect BuildKeyedSelect(const std::string& jetSql, int syntaxError,
+                               bool withParameters = false);
+  // The keyed SELECT of a recordset's text. Keyed translations are kept by the
+  // text's shape, so that texts differing only in the literals of their WHERE
+  // condition (a record by its id) are translated and prepared once.
+  BoundSelect SelectForRecordset(const std::string& jetSql);
   std::int32_t AllocateAutoNumber(const std::string& table, const std::string& column);
   // A column's catalog description (null if the table or column is unknown).
   const ColumnInfo* ColumnOf(const std::string& table, const std::string& column);
@@ -175,6 +187,16 @@ class DatabaseCore : public std::enable_shared_from_this<DatabaseCore> {
   bool m_readOnly = false;
   int m_level = 0;  // transaction nesting depth
   std::unordered_map<std::string, std::unique_ptr<TableInfo>> m_tables;  // by lower-case name
+  // Keyed SELECTs by the shape of their text. Depends on the catalog, so it
+  // is emptied whenever m_tables is. `fixed` holds the literals (ordinal and
+  // text) that a text must repeat to use the entry: those that are not
+  // parameters and those whose values the translation depended on.
+  struct ShapedSelect {
+    std::shared_ptr<const KeyedSelect> select;
+    std::vector<std::pair<std::size_t, std::string>> fixed;
+  };
+  std::unordered_map<std::string, ShapedSelect> m_shapes;
+  void ForgetCatalog();
   // AutoNumbers reserved in sqlite_sequence by the open write transaction
   // (which holds the write lock, so no one else allocates meanwhile); the
   // unused rest is given back when it commits and dropped on any rollback.

@@ -16,9 +16,13 @@ std::string Excerpt(const std::string& text) {
 }  // namespace
 
 SqlStatement TranslateJetStatement(const std::string& jet, int syntaxError) {
+  return TranslateJetStatement(jet, syntaxError, false);
+}
+
+SqlStatement TranslateJetStatement(const std::string& jet, int syntaxError, bool withParameters) {
   jetsql::Statement t;
   try {
-    t = jetsql::TranslateStatement(jet);
+    t = jetsql::TranslateStatement(jet, withParameters);
   } catch (const jetsql::UndefinedFunction& e) {
     Fail(kErrUndefinedFunction,
          "Undefined function '" + e.functionName() + "' in expression '" + Excerpt(jet) + "'.");
@@ -56,7 +60,59 @@ SqlStatement TranslateJetStatement(const std::string& jet, int syntaxError) {
   st.orderBy = t.orderBy;
   st.limit = t.limit;
   st.targetTable = t.targetTable;
+  st.parameters = std::move(t.parameters);
+  st.pinned = std::move(t.pinned);
   return st;
+}
+
+bool ShapeJetStatement(const std::string& jet, StatementShape* shape) {
+  jetsql::Shape s;
+  try {
+    s = jetsql::ShapeOf(jet);
+  } catch (const jetsql::SyntaxError&) {
+    return false;
+  }
+  shape->key = std::move(s.key);
+  shape->literals.clear();
+  shape->literals.reserve(s.literals.size());
+  for (jetsql::Literal& l : s.literals) {
+    SqlParameter p;
+    switch (l.kind) {
+      case jetsql::Literal::Kind::Integer:
+        p.kind = SqlParameter::Integer;
+        break;
+      case jetsql::Literal::Kind::Real:
+        p.kind = SqlParameter::Real;
+        break;
+      case jetsql::Literal::Kind::Text:
+        p.kind = SqlParameter::Text;
+        break;
+    }
+    p.text = std::move(l.text);
+    p.integer = l.integer;
+    p.real = l.real;
+    shape->literals.push_back(std::move(p));
+  }
+  return true;
+}
+
+void BindParameters(sqlite3_stmt* stmt, const std::vector<SqlParameter>& values) {
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    const SqlParameter& v = values[i];
+    const int index = static_cast<int>(i + 1);
+    switch (v.kind) {
+      case SqlParameter::Integer:
+        sqlite3_bind_int64(stmt, index, v.integer);
+        break;
+      case SqlParameter::Real:
+        sqlite3_bind_double(stmt, index, v.real);
+        break;
+      case SqlParameter::Text:
+        sqlite3_bind_text(stmt, index, v.text.data(), static_cast<int>(v.text.size()),
+                          SQLITE_TRANSIENT);
+        break;
+    }
+  }
 }
 
 std::string ComposeSqlSelect(const SqlStatement& s) {

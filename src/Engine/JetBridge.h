@@ -5,6 +5,8 @@
 
 #include <sqlite3.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -35,11 +37,40 @@ struct SqlStatement {
   std::string limit;  // TOP n as a LIMIT count, empty when none
   // DELETE / UPDATE / INSERT:
   std::string targetTable;
+  // Translated with parameters: the ordinal of the literal behind each ?n of
+  // the WHERE condition, and the ordinals of literals whose values shaped the
+  // translation (see StatementShape).
+  std::vector<std::size_t> parameters;
+  std::vector<std::size_t> pinned;
 };
+
+// A literal of a Jet text, as a value to bind to a parameter.
+struct SqlParameter {
+  enum Kind { Integer, Real, Text } kind = Integer;
+  std::string text;  // the literal as written (Text: its value)
+  std::int64_t integer = 0;
+  double real = 0;
+};
+
+// The shape of a Jet text: texts that differ only in the values of their
+// literals have equal keys; `literals` holds this text's literals in order.
+struct StatementShape {
+  std::string key;
+  std::vector<SqlParameter> literals;
+};
+
+// The shape of `jet`; false when the text cannot be cut into tokens (its
+// translation then reports why).
+bool ShapeJetStatement(const std::string& jet, StatementShape* shape);
+// Binds `values` to ?1..?n of `stmt`.
+void BindParameters(sqlite3_stmt* stmt, const std::vector<SqlParameter>& values);
 
 // Translates a Jet statement; a text the translator cannot read raises
 // `syntaxError` (3075 for queries) with a description naming the text.
 SqlStatement TranslateJetStatement(const std::string& jet, int syntaxError);
+// As above; with `withParameters` the literals of WHERE conditions become
+// parameters (SqlStatement::parameters).
+SqlStatement TranslateJetStatement(const std::string& jet, int syntaxError, bool withParameters);
 // The SQL of a SELECT from its pieces.
 std::string ComposeSqlSelect(const SqlStatement& select);
 // Translates a Jet ORDER BY body.

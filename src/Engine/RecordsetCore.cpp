@@ -57,14 +57,17 @@ void RecordsetCore::ReleaseRows() {
 }
 
 void RecordsetCore::Load() {
-  m_select = m_db->BuildKeyedSelect(m_sql, kErrQuerySyntax);
-  m_keyed = m_select.keyed;
-  m_keyCount = m_select.keyExprs.size();
+  BoundSelect bound = m_db->SelectForRecordset(m_sql);
+  m_select = std::move(bound.select);
+  m_parameters = std::move(bound.parameters);
+  m_keyed = m_select->keyed;
+  m_keyCount = m_select->keyExprs.size();
   Connection& c = m_db->Conn();
   std::string ctx = "OpenRecordset '" + m_sql + "'";
   std::uint64_t epoch = c.ChangeEpoch();
-  CachedStmt s = c.Prepare(m_select.sql, ctx);
+  CachedStmt s = c.Prepare(m_select->sql, ctx);
   sqlite3_stmt* st = s.get();
+  BindParameters(st, m_parameters);
   const int n = sqlite3_column_count(st);
   m_keyTables.clear();
   for (std::size_t k = 0; k < m_keyCount; ++k) {
@@ -351,7 +354,8 @@ void RecordsetCore::Find(FindKind kind, const std::string& criteria) {
       for (std::size_t k = 0; k < m_keyCount; ++k)
         cols += (k ? ", " : "") + QuoteId("__vem_k" + std::to_string(k));
       CachedStmt s =
-          c.Prepare("SELECT " + cols + " FROM (" + m_select.sql + ") WHERE (" + crit + ")", ctx);
+          c.Prepare("SELECT " + cols + " FROM (" + m_select->sql + ") WHERE (" + crit + ")", ctx);
+      BindParameters(s.get(), m_parameters);
       while (s.Step(ctx)) {
         if (m_keyCount == 1) {
           single.insert(sqlite3_column_type(s.get(), 0) == SQLITE_NULL
@@ -369,7 +373,8 @@ void RecordsetCore::Find(FindKind kind, const std::string& criteria) {
         }
       }
     } else {
-      CachedStmt s = c.Prepare("SELECT (" + crit + ") FROM (" + m_select.sql + ")", ctx);
+      CachedStmt s = c.Prepare("SELECT (" + crit + ") FROM (" + m_select->sql + ")", ctx);
+      BindParameters(s.get(), m_parameters);
       while (s.Step(ctx)) flags.push_back(sqlite3_column_int(s.get(), 0) != 0);
     }
   } catch (const EngineError& e) {
@@ -429,8 +434,7 @@ void RecordsetCore::CompactArena() {
 
 bool RecordsetCore::Reread(std::size_t row, Value* values) {
   Connection& c = m_db->Conn();
-  if (m_select.rereadSql.empty()) m_select.rereadSql = RereadSql(m_select);
-  CachedStmt s = c.Prepare(m_select.rereadSql, "Reading a record of recordset", m_sql);
+  CachedStmt s = c.Prepare(m_select->rereadSql, "Reading a record of recordset", m_sql);
   for (std::size_t k = 0; k < m_keyCount; ++k)
     BindKey(s.get(), static_cast<int>(k + 1), KeysOf(row)[k]);
   if (!s.Step()) return false;

@@ -124,7 +124,8 @@ class RecordsetCore {
   std::shared_ptr<DatabaseCore> m_db;
   std::string m_sql;  // the Jet text as given
   bool m_open = false;
-  KeyedSelect m_select;
+  std::shared_ptr<const KeyedSelect> m_select;  // shared with texts of the same shape
+  std::vector<SqlParameter> m_parameters;       // values of its parameters
   bool m_keyed = false;
   std::size_t m_keyCount = 0;
   std::vector<std::string> m_keyTables;  // base table of each key

@@ -563,3 +563,74 @@ TEST_F(EngineTest, TextsAreReadBackWithEveryCharacter) {
 }
 
 }  // namespace
+
+// Texts that differ only in the literals of their WHERE condition share one translation and one
+// prepared statement; each must still find exactly its own rows.
+TEST_F(EngineTest, TextsOfOneShapeFindTheirOwnRows) {
+  auto db = CreateCustomers();
+  db->Execute("INSERT INTO Customers (Name, Amount) VALUES ('O''Hara', 40)");
+  const auto ids = [&](const std::string& jet) {
+    RecordsetPtr rs = db->OpenRecordset(jet.c_str());
+    std::string out;
+    for (; !rs->GetEOF(); rs->MoveNext())
+      out += (out.empty() ? "" : ",") + Text(rs->GetCollect("Name"));
+    return out;
+  };
+  for (int round = 0; round < 2; ++round) {
+    EXPECT_EQ(ids("SELECT * FROM Customers WHERE ID = 1"), "Ann");
+    EXPECT_EQ(ids("SELECT * FROM Customers WHERE ID = 3"), "Cid");
+    EXPECT_EQ(ids("SELECT * FROM Customers WHERE ID = 9"), "");
+    EXPECT_EQ(ids("SELECT * FROM Customers WHERE Name = 'O''Hara'"), "O'Hara");
+    EXPECT_EQ(ids("SELECT * FROM Customers WHERE Name = 'bob'"), "Bob");
+    EXPECT_EQ(ids("SELECT * FROM Customers WHERE Amount > 15.5 ORDER BY ID"), "Bob,Cid,O'Hara");
+    EXPECT_EQ(ids("SELECT * FROM Customers WHERE Amount > 25 ORDER BY ID"), "Cid,O'Hara");
+    // Literal Between bounds are put in order at translation: each order stands on its own.
+    EXPECT_EQ(ids("SELECT * FROM Customers WHERE Amount Between 35 And 15 ORDER BY ID"), "Bob,Cid");
+    EXPECT_EQ(ids("SELECT * FROM Customers WHERE Amount Between 5 And 25 ORDER BY ID"), "Ann,Bob");
+    EXPECT_EQ(ids("SELECT * FROM Customers WHERE Amount Between 45 And 35 ORDER BY ID"), "O'Hara");
+    EXPECT_EQ(ids("SELECT * FROM Customers WHERE Name Like 'c*'"), "Cid");
+    EXPECT_EQ(ids("SELECT * FROM Customers WHERE Name Like '*o*' ORDER BY ID"), "Bob,O'Hara");
+    EXPECT_DAO_ERROR(ids("SELECT * FROM Customers WHERE Name Like '[a'"), 3075);
+  }
+  // Find and edits on a recordset whose condition is bound.
+  RecordsetPtr rs = db->OpenRecordset("SELECT * FROM Customers WHERE Amount >= 20 ORDER BY ID");
+  rs->FindFirst("Name Like 'o*'");
+  ASSERT_FALSE(rs->GetNoMatch());
+  rs->Edit();
+  rs->PutCollect("Name", "Olga");
+  rs->Update();
+  EXPECT_EQ(Text(rs->GetCollect("Name")), "Olga");
+  rs->FindFirst("Name = 'Ann'");  // outside the recordset's condition
+  EXPECT_TRUE(rs->GetNoMatch());
+  EXPECT_EQ(ids("SELECT * FROM Customers WHERE ID = 4"), "Olga");
+}
+
+TEST_F(EngineTest, SchemaChangesAreSeenByTextsOpenedBefore) {
+  auto db = CreateCustomers();
+  const char* jet = "SELECT * FROM T WHERE K = 1";
+  db->Execute("CREATE TABLE T (K LONG PRIMARY KEY, A TEXT(10))");
+  db->Execute("INSERT INTO T (K, A) VALUES (1, 'a')");
+  EXPECT_EQ(db->OpenRecordset(jet)->GetFields()->GetCount(), 2);
+  db->Execute("DROP TABLE T");
+  db->Execute("CREATE TABLE T (K LONG PRIMARY KEY, A TEXT(10), B LONG)");
+  db->Execute("INSERT INTO T (K, A, B) VALUES (1, 'x', 7)");
+  RecordsetPtr rs = db->OpenRecordset(jet);
+  EXPECT_EQ(rs->GetFields()->GetCount(), 3);
+  EXPECT_EQ(Long(rs->GetCollect("B")), 7);
+
+  // A table created and rolled back inside a transaction.
+  db->BeginTrans();
+  db->Execute("CREATE TABLE U (K LONG PRIMARY KEY)");
+  db->Execute("INSERT INTO U (K) VALUES (1)");
+  EXPECT_FALSE(db->OpenRecordset("SELECT * FROM U WHERE K = 1")->GetEOF());
+  db->Rollback();
+  EXPECT_DAO_ERROR(db->OpenRecordset("SELECT * FROM U WHERE K = 1"), 3078);
+
+  // A stored query redefined.
+  auto q = db->CreateQueryDef("qry", "SELECT ID, Name FROM Customers");
+  EXPECT_EQ(db->OpenRecordset("SELECT * FROM qry WHERE ID = 2")->GetFields()->GetCount(), 2);
+  q->PutSQL("SELECT ID, Name, Amount FROM Customers");
+  rs = db->OpenRecordset("SELECT * FROM qry WHERE ID = 2");
+  EXPECT_EQ(rs->GetFields()->GetCount(), 3);
+  EXPECT_EQ(Text(rs->GetCollect("Name")), "Bob");
+}

@@ -15,6 +15,7 @@
 //   tree height, and a text whose translation would exceed the budget is refused as too complex.
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -48,6 +49,8 @@ constexpr int kMaxNesting = 100;            // recursion of this parser
 constexpr std::size_t kMaxListItems = 255;  // select list, ORDER BY, GROUP BY, SET, VALUES
 constexpr std::size_t kMaxTables = 32;
 constexpr std::size_t kMaxConcatArgs = 100;  // per jet_concat call (SQLite allows 127)
+constexpr std::size_t kMaxParameters = 999;  // further literals stay in the SQL
+constexpr std::size_t kNoLiteral = static_cast<std::size_t>(-1);
 
 enum class Type : std::uint8_t { Unknown, Number, Text, Bool, Null };
 
@@ -59,15 +62,16 @@ struct Expr {
   std::string sql;
   Type type = Type::Unknown;
   Chain chain = Chain::None;
-  bool column = false;      // a plain column reference
-  bool literal = false;     // a constant literal
-  double number = 0;        // literal Number: its value
-  std::string text;         // literal Text: its value
-  bool aggregate = false;   // contains an aggregate function (outside subqueries)
-  std::size_t aggPos = 0;   // 1-based position of the first aggregate
-  int stack = 1;            // SQLite parser stack entries needed
-  int height = 1;           // SQLite expression tree height
-  std::size_t deepPos = 0;  // 1-based position of the part that needs the most stack
+  bool column = false;               // a plain column reference
+  bool literal = false;              // a constant literal
+  std::size_t ordinal = kNoLiteral;  // literal emitted as a parameter: its literal ordinal
+  double number = 0;                 // literal Number: its value
+  std::string text;                  // literal Text: its value
+  bool aggregate = false;            // contains an aggregate function (outside subqueries)
+  std::size_t aggPos = 0;            // 1-based position of the first aggregate
+  int stack = 1;                     // SQLite parser stack entries needed
+  int height = 1;                    // SQLite expression tree height
+  std::size_t deepPos = 0;           // 1-based position of the part that needs the most stack
 };
 
 std::string QuoteIdent(std::string_view name) {
@@ -297,8 +301,19 @@ struct SelectResult {
 
 class Parser {
  public:
-  Parser(std::string_view text, const char* what)
-      : m_text(text), m_what(what), m_tokens(Tokenize(text, what)) {}
+  Parser(std::string_view text, const char* what, bool withParameters = false)
+      : m_text(text),
+        m_what(what),
+        m_tokens(Tokenize(text, what)),
+        m_withParameters(withParameters) {
+    if (!withParameters) return;
+    m_ordinals.reserve(m_tokens.size());
+    std::size_t n = 0;
+    for (const Token& t : m_tokens) {
+      m_ordinals.push_back(n);
+      if (IsLiteral(t)) ++n;
+    }
+  }
 
   std::string Criteria() {
     if (Peek().kind == TokenKind::End) FailAt(Peek(), "empty " + std::string(m_what));
@@ -348,6 +363,8 @@ class Parser {
     ExpectEnd();
     CheckBudget(r.stack + 2, r.height, r.deepPos, kMaxStatementStack, kMaxStatementHeight);
     r.statement.sql = Checked(std::move(r.statement.sql));
+    r.statement.parameters = std::move(m_parameters);
+    r.statement.pinned = std::move(m_pinned);
     return std::move(r.statement);
   }
 
@@ -374,6 +391,16 @@ class Parser {
     bool savedAllowed;
     const char* savedClause;
     bool savedInAggregate;
+  };
+
+  // Sets a flag for the lifetime of the scope.
+  struct FlagScope {
+    FlagScope(bool& flag, bool value) : flag(flag), saved(flag) { flag = value; }
+    ~FlagScope() { flag = saved; }
+    FlagScope(const FlagScope&) = delete;
+    FlagScope& operator=(const FlagScope&) = delete;
+    bool& flag;
+    bool saved;
   };
 
   struct DepthGuard {
@@ -594,6 +621,7 @@ class Parser {
     const Token& patternToken = Peek();
     Expr pattern = Value(ParseConcat());
     if (pattern.literal && pattern.type == Type::Text) {
+      Pin(pattern);
       LikePattern compiled;
       std::string why;
       if (!compiled.Compile(pattern.text, &why))
@@ -612,6 +640,8 @@ class Parser {
     // Jet accepts the bounds in either order.
     if (lo.literal && hi.literal && lo.type == hi.type &&
         (lo.type == Type::Number || lo.type == Type::Text)) {
+      Pin(lo);
+      Pin(hi);
       const bool swap =
           lo.type == Type::Number ? lo.number > hi.number : CompareNoCase(lo.text, hi.text) > 0;
       if (swap) std::swap(lo, hi);
@@ -794,6 +824,25 @@ class Parser {
     return e;
   }
 
+  static bool IsLiteral(const Token& t) {
+    return t.kind == TokenKind::Number || t.kind == TokenKind::Date || t.kind == TokenKind::String;
+  }
+
+  // A literal token in a WHERE condition translated with parameters becomes the next "?n".
+  bool AsParameter(const Token& t, Expr& e) {
+    if (!m_paramsOn || m_parameters.size() >= kMaxParameters) return false;
+    const auto index = static_cast<std::size_t>(&t - m_tokens.data());
+    e.sql = "?" + std::to_string(m_parameters.size() + 1);
+    e.ordinal = m_ordinals[index];
+    m_parameters.push_back(e.ordinal);
+    return true;
+  }
+
+  // The translation depends on the value of literal `e`.
+  void Pin(const Expr& e) {
+    if (e.ordinal != kNoLiteral) m_pinned.push_back(e.ordinal);
+  }
+
   Expr ParsePrimary() {
     const Token& t = Peek();
     switch (t.kind) {
@@ -801,12 +850,14 @@ class Parser {
       case TokenKind::Date: {
         Next();
         Expr e = Literal(t.value < 0 ? "(" + t.text + ")" : t.text, Type::Number, t);
+        AsParameter(t, e);
         e.number = t.value;
         return e;
       }
       case TokenKind::String: {
         Next();
         Expr e = Literal(QuoteString(t.text), Type::Text, t);
+        AsParameter(t, e);
         e.text = t.text;
         return e;
       }
@@ -1081,6 +1132,7 @@ class Parser {
   bool ParseOptionalWhere(SelectResult& r) {
     if (!AcceptKeyword("WHERE")) return false;
     ClauseScope scope(*this, false, "WHERE");
+    FlagScope parameters(m_paramsOn, m_withParameters);
     Expr e = ParseExpr();
     AbsorbClause(r, e, 8);
     r.statement.where = std::move(e.sql);
@@ -1153,6 +1205,7 @@ class Parser {
   }
 
   SelectResult ParseSelect() {
+    FlagScope noParameters(m_paramsOn, false);  // a subquery's select list, ORDER BY, ...
     SelectResult r;
     Statement& s = r.statement;
     s.kind = Statement::Kind::Select;
@@ -1412,6 +1465,11 @@ class Parser {
   bool m_aggAllowed = false;
   const char* m_clause = "an expression";
   bool m_inAggregate = false;
+  const bool m_withParameters = false;
+  bool m_paramsOn = false;              // literals read now become parameters
+  std::vector<std::size_t> m_ordinals;  // per token: the number of literals before it
+  std::vector<std::size_t> m_parameters;
+  std::vector<std::size_t> m_pinned;
 };
 
 }  // namespace
@@ -1428,6 +1486,47 @@ std::string TranslateOrderBy(std::string_view jet) {
 
 Statement TranslateStatement(std::string_view jet) {
   return detail::Parser(jet, "statement").WholeStatement();
+}
+
+Statement TranslateStatement(std::string_view jet, bool withParameters) {
+  return detail::Parser(jet, "statement", withParameters).WholeStatement();
+}
+
+Shape ShapeOf(std::string_view jet) {
+  using detail::TokenKind;
+  const std::vector<detail::Token> tokens = detail::Tokenize(jet, "statement");
+  Shape shape;
+  shape.key.reserve(jet.size() + 2 * tokens.size());
+  for (const detail::Token& t : tokens) {
+    Literal lit;
+    switch (t.kind) {
+      case TokenKind::String:
+        lit.kind = Literal::Kind::Text;
+        break;
+      case TokenKind::Number:
+      case TokenKind::Date:
+        if (t.kind == TokenKind::Number && t.integer) {
+          lit.kind = Literal::Kind::Integer;
+          std::from_chars(t.text.data(), t.text.data() + t.text.size(), lit.integer);
+        } else {
+          lit.kind = Literal::Kind::Real;
+          lit.real = t.value;
+        }
+        break;
+      default:
+        // Other tokens enter the key with their kind and length, so no two token sequences
+        // share a key.
+        shape.key += static_cast<char>('A' + static_cast<int>(t.kind));
+        shape.key += std::to_string(t.text.size());
+        shape.key += ':';
+        shape.key += t.text;
+        continue;
+    }
+    shape.key += static_cast<char>('a' + static_cast<int>(lit.kind));
+    lit.text = t.text;
+    shape.literals.push_back(std::move(lit));
+  }
+  return shape;
 }
 
 std::string ComposeSelect(const Statement& select) {

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -85,11 +86,44 @@ struct Statement {
   // DELETE / UPDATE / INSERT: the target table (as written, unquoted); DELETE and UPDATE also fill
   // `where` with the translated WHERE body.
   std::string targetTable;
+
+  // Translated with parameters (TranslateStatement(jet, true)): the literals of WHERE conditions
+  // are emitted as ?1, ?2, ... instead of their values. parameters[i] is the ordinal of the literal
+  // that ?(i+1) stands for, among all literals of the text in text order (Shape::literals).
+  // pinned lists the ordinals of literals whose values shaped the translation (Between bounds it
+  // put in order, a Like pattern it checked): the translation holds for another text of the same
+  // shape only when the pinned literals and those that are not parameters are equal in both.
+  std::vector<std::size_t> parameters;
+  std::vector<std::size_t> pinned;
 };
+
+// A literal of a text: a string, a number or a date.
+struct Literal {
+  enum class Kind : std::uint8_t { Integer, Real, Text };
+  Kind kind = Kind::Integer;
+  std::string text;          // Integer: decimal digits; Real: SQLite REAL literal; Text: the value
+  std::int64_t integer = 0;  // Integer: the value
+  double real = 0;           // Real (numbers with a fraction or exponent, dates): the value
+};
+
+// The shape of a text: `key` is equal for two texts exactly when they consist of the same tokens
+// apart from the values of their literals (a literal's kind is part of the shape); `literals`
+// are the text's literals in text order.
+struct Shape {
+  std::string key;
+  std::vector<Literal> literals;
+};
+
+// The shape of `jet`. Throws SyntaxError where the text cannot be cut into tokens.
+Shape ShapeOf(std::string_view jet);
 
 // One statement (SELECT, DELETE, UPDATE, INSERT), with an optional trailing ';' followed by
 // nothing but white space. CREATE TABLE and other DDL are refused (Kind::CreateTable is reserved).
 Statement TranslateStatement(std::string_view jet);
+// As above; with `withParameters` the literals of WHERE conditions become parameters (see
+// Statement::parameters). Literals elsewhere (select list, ON, GROUP BY, HAVING, ORDER BY, TOP)
+// stay in the SQL, since SQLite reads some of them differently from a parameter (ORDER BY 1).
+Statement TranslateStatement(std::string_view jet, bool withParameters);
 
 // The SQL of a SELECT from its pieces (distinct, columns, from, where, groupBy, having, orderBy,
 // limit), as TranslateStatement composes `sql`.
