@@ -63,6 +63,8 @@ struct TableInfo {
   const ColumnInfo* Column(const std::string& name) const;
 };
 
+struct RecordsetLayout;
+
 // A SELECT rewritten so that each row carries the rowids of its base rows.
 struct KeyedSelect {
   SqlStatement statement;
@@ -71,6 +73,9 @@ struct KeyedSelect {
   std::string selectList;             // the data columns as written
   std::string sql;                    // the query to open (keys first, as __vem_k<i>)
   std::string rereadSql;              // keyed: data columns of one row by its keys (?1..?K)
+  // The columns as recordsets show them, filled by the first recordset that
+  // opens this select (a cache of what the prepared statement says).
+  mutable std::shared_ptr<const RecordsetLayout> layout;
 };
 
 // A SELECT ready to open: the statement (shared by every text of the same

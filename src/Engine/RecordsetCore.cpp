@@ -56,26 +56,15 @@ void RecordsetCore::ReleaseRows() {
   if (m_db) m_db->ReturnRowBuffers(std::move(rows));
 }
 
-void RecordsetCore::Load() {
-  BoundSelect bound = m_db->SelectForRecordset(m_sql);
-  m_select = std::move(bound.select);
-  m_parameters = std::move(bound.parameters);
-  m_keyed = m_select->keyed;
-  m_keyCount = m_select->keyExprs.size();
-  Connection& c = m_db->Conn();
-  std::string ctx = "OpenRecordset '" + m_sql + "'";
-  std::uint64_t epoch = c.ChangeEpoch();
-  CachedStmt s = c.Prepare(m_select->sql, ctx);
-  sqlite3_stmt* st = s.get();
-  BindParameters(st, m_parameters);
+std::shared_ptr<RecordsetLayout> RecordsetCore::BuildLayout(sqlite3_stmt* st) const {
+  auto layout = std::make_shared<RecordsetLayout>();
   const int n = sqlite3_column_count(st);
-  m_keyTables.clear();
+  layout->columnCount = n;
   for (std::size_t k = 0; k < m_keyCount; ++k) {
     const char* t = sqlite3_column_table_name(st, static_cast<int>(k));
-    m_keyTables.push_back(t ? t : "");
+    layout->keyTables.push_back(t ? t : "");
   }
-  m_fields.clear();
-  m_fieldIndex.clear();
+  std::vector<FieldDesc>& fields = layout->fields;
   for (int i = static_cast<int>(m_keyCount); i < n; ++i) {
     const char* name = sqlite3_column_name(st, i);
     std::string colName = name ? name : "";
@@ -100,7 +89,7 @@ void RecordsetCore::Load() {
     if (m_keyed && ci) {
       int found = -1, matches = 0;
       for (std::size_t k = 0; k < m_keyCount; ++k)
-        if (EqualNoCase(m_keyTables[k], f.sourceTable)) {
+        if (EqualNoCase(layout->keyTables[k], f.sourceTable)) {
           found = static_cast<int>(k);
           ++matches;
         }
@@ -109,21 +98,54 @@ void RecordsetCore::Load() {
         f.info.attributes |= dbUpdatableField;
       }
     }
-    m_fields.push_back(std::move(f));
+    layout->untyped = layout->untyped || f.info.type == 0;
+    fields.push_back(std::move(f));
   }
   // Duplicate names (SELECT * over a join) become "table.column".
-  for (std::size_t i = 0; i < m_fields.size(); ++i) {
+  for (std::size_t i = 0; i < fields.size(); ++i) {
     bool dup = false;
-    for (std::size_t j = 0; j < m_fields.size(); ++j)
-      dup = dup || (i != j && EqualNoCase(m_fields[i].info.name, m_fields[j].info.name));
-    if (dup && !m_fields[i].sourceTable.empty()) {
-      std::string bare = Lower(m_fields[i].info.name);
-      if (!m_fieldIndex.count(bare)) m_fieldIndex[bare] = static_cast<int>(i);
-      m_fields[i].info.name = m_fields[i].sourceTable + "." + m_fields[i].info.name;
+    for (std::size_t j = 0; j < fields.size(); ++j)
+      dup = dup || (i != j && EqualNoCase(fields[i].info.name, fields[j].info.name));
+    if (dup && !fields[i].sourceTable.empty()) {
+      std::string bare = Lower(fields[i].info.name);
+      if (!layout->fieldIndex.count(bare)) layout->fieldIndex[bare] = static_cast<int>(i);
+      fields[i].info.name = fields[i].sourceTable + "." + fields[i].info.name;
     }
   }
-  for (std::size_t i = 0; i < m_fields.size(); ++i)
-    m_fieldIndex[Lower(m_fields[i].info.name)] = static_cast<int>(i);
+  for (std::size_t i = 0; i < fields.size(); ++i)
+    layout->fieldIndex[Lower(fields[i].info.name)] = static_cast<int>(i);
+  // A single table whose rowid is one of the fields (its AutoNumber key):
+  // the key is taken from that field's value instead of being read twice.
+  if (m_keyCount == 1) {
+    const char* keyTable = sqlite3_column_table_name(st, 0);
+    const char* keyOrigin = sqlite3_column_origin_name(st, 0);
+    if (keyTable && keyOrigin && !EqualNoCase(keyOrigin, "rowid"))
+      for (std::size_t f = 0; f < fields.size() && layout->keyField < 0; ++f)
+        if (fields[f].info.type == dbLong && EqualNoCase(fields[f].sourceTable, keyTable) &&
+            EqualNoCase(fields[f].sourceColumn, keyOrigin))
+          layout->keyField = static_cast<int>(f);
+  }
+  return layout;
+}
+
+void RecordsetCore::Load() {
+  BoundSelect bound = m_db->SelectForRecordset(m_sql);
+  m_select = std::move(bound.select);
+  m_parameters = std::move(bound.parameters);
+  m_keyed = m_select->keyed;
+  m_keyCount = m_select->keyExprs.size();
+  Connection& c = m_db->Conn();
+  std::string ctx = "OpenRecordset '" + m_sql + "'";
+  std::uint64_t epoch = c.ChangeEpoch();
+  CachedStmt s = c.Prepare(m_select->sql, ctx);
+  sqlite3_stmt* st = s.get();
+  BindParameters(st, m_parameters);
+  // Every recordset of the select shares the layout of its columns; it is
+  // built again should the statement's columns have changed under it.
+  if (!m_select->layout || m_select->layout->columnCount != sqlite3_column_count(st))
+    m_select->layout = BuildLayout(st);
+  m_layout = m_select->layout;
+  m_fieldCount = m_layout->fields.size();
 
   ReleaseRows();
   DatabaseCore::RowBuffers spare = m_db->TakeRowBuffers();
@@ -131,23 +153,13 @@ void RecordsetCore::Load() {
   m_cells = std::move(spare.cells);
   m_arena = std::move(spare.arena);
   m_rowEpoch = std::move(spare.epochs);
-  const std::size_t nf = m_fields.size();
-  // A single table whose rowid is one of the fields (its AutoNumber key):
-  // the key is taken from that field's value instead of being read twice.
-  int keyField = -1;
-  if (m_keyCount == 1) {
-    const char* keyTable = sqlite3_column_table_name(st, 0);
-    const char* keyOrigin = sqlite3_column_origin_name(st, 0);
-    if (keyTable && keyOrigin && !EqualNoCase(keyOrigin, "rowid"))
-      for (std::size_t f = 0; f < nf && keyField < 0; ++f)
-        if (m_fields[f].info.type == dbLong && EqualNoCase(m_fields[f].sourceTable, keyTable) &&
-            EqualNoCase(m_fields[f].sourceColumn, keyOrigin))
-          keyField = static_cast<int>(f);
-  }
+  const std::size_t nf = m_fieldCount;
+  const std::vector<FieldDesc>& fields = m_layout->fields;
+  const int keyField = m_layout->keyField;
   while (s.Step(ctx)) {
     const std::size_t first = m_cells.size();
     for (std::size_t f = 0; f < nf; ++f)
-      m_cells.push_back(ReadCell(st, m_fields[f].column, m_fields[f].info.type, m_arena));
+      m_cells.push_back(ReadCell(st, fields[f].column, fields[f].info.type, m_arena));
     if (keyField >= 0 && m_cells[first + static_cast<std::size_t>(keyField)].kind ==
                              static_cast<std::uint32_t>(ValueKind::Long)) {
       m_keys.push_back(m_cells[first + static_cast<std::size_t>(keyField)].i);
@@ -160,17 +172,23 @@ void RecordsetCore::Load() {
     }
     m_rowEpoch.push_back(epoch);
   }
-  // Expressions: report the type of their first value.
-  for (std::size_t f = 0; f < nf; ++f) {
-    if (m_fields[f].info.type != 0) continue;
-    int type = dbText;
-    for (std::size_t r = 0; r < RowCount(); ++r)
-      if (m_cells[r * nf + f].kind != 0) {
-        type = InferType(DecodeCell(m_cells[r * nf + f], m_arena));
-        break;
-      }
-    m_fields[f].info.type = type;
-    m_fields[f].info.size = DefaultSize(type);
+  // Expressions: report the type of their first value (in a layout of this
+  // recordset's own, since the values differ from one open to the next).
+  if (m_layout->untyped) {
+    auto own = std::make_shared<RecordsetLayout>(*m_layout);
+    own->writeSql.clear();
+    for (std::size_t f = 0; f < nf; ++f) {
+      if (own->fields[f].info.type != 0) continue;
+      int type = dbText;
+      for (std::size_t r = 0; r < RowCount(); ++r)
+        if (m_cells[r * nf + f].kind != 0) {
+          type = InferType(DecodeCell(m_cells[r * nf + f], m_arena));
+          break;
+        }
+      own->fields[f].info.type = type;
+      own->fields[f].info.size = DefaultSize(type);
+    }
+    m_layout = std::move(own);
   }
   m_cachedRows = RowCount();
   m_arenaLoaded = m_arena.size();
@@ -191,7 +209,8 @@ void RecordsetCore::Load() {
 }
 
 std::string RecordsetCore::Owner() const {
-  if (m_keyTables.size() == 1 && !m_keyTables[0].empty()) return m_keyTables[0];
+  if (m_layout->keyTables.size() == 1 && !m_layout->keyTables[0].empty())
+    return m_layout->keyTables[0];
   return "recordset '" + m_sql + "'";
 }
 
@@ -214,8 +233,8 @@ void RecordsetCore::Close() {
 }
 
 int RecordsetCore::FieldIndex(const std::string& name) const {
-  auto it = m_fieldIndex.find(Lower(name));
-  if (it != m_fieldIndex.end()) return it->second;
+  auto it = m_layout->fieldIndex.find(Lower(name));
+  if (it != m_layout->fieldIndex.end()) return it->second;
   // "table.column" or "[table].[column]" for a field shown under its bare name.
   std::string n = name;
   n.erase(std::remove(n.begin(), n.end(), '['), n.end());
@@ -223,13 +242,14 @@ int RecordsetCore::FieldIndex(const std::string& name) const {
   auto dot = n.rfind('.');
   if (dot != std::string::npos) {
     std::string table = n.substr(0, dot), col = n.substr(dot + 1);
-    for (std::size_t i = 0; i < m_fields.size(); ++i)
-      if (EqualNoCase(m_fields[i].sourceTable, table) && EqualNoCase(m_fields[i].sourceColumn, col))
+    for (std::size_t i = 0; i < m_fieldCount; ++i)
+      if (EqualNoCase(m_layout->fields[i].sourceTable, table) &&
+          EqualNoCase(m_layout->fields[i].sourceColumn, col))
         return static_cast<int>(i);
   }
   if (n != name) {
-    it = m_fieldIndex.find(Lower(n));
-    if (it != m_fieldIndex.end()) return it->second;
+    it = m_layout->fieldIndex.find(Lower(n));
+    if (it != m_layout->fieldIndex.end()) return it->second;
   }
   return -1;
 }
@@ -438,9 +458,9 @@ bool RecordsetCore::Reread(std::size_t row, Value* values) {
   for (std::size_t k = 0; k < m_keyCount; ++k)
     BindKey(s.get(), static_cast<int>(k + 1), KeysOf(row)[k]);
   if (!s.Step()) return false;
-  for (std::size_t f = 0; f < m_fields.size(); ++f)
-    values[f] = ReadColumn(s.get(), m_fields[f].column - static_cast<int>(m_keyCount),
-                           m_fields[f].info.type);
+  for (std::size_t f = 0; f < m_fieldCount; ++f)
+    values[f] = ReadColumn(s.get(), m_layout->fields[f].column - static_cast<int>(m_keyCount),
+                           m_layout->fields[f].info.type);
   return true;
 }
 
@@ -461,7 +481,7 @@ RecordsetCore::ValueRef RecordsetCore::LocateChecked(std::size_t field) {
     // A row added through this recordset: read by key into the scratch row.
     std::uint64_t epoch = m_db->OpenConn().ChangeEpoch();
     if (m_scratchRow != row || m_scratchEpoch != epoch) {
-      m_scratch.resize(m_fields.size());
+      m_scratch.resize(m_fieldCount);
       m_scratchRow = SIZE_MAX;
       if (!Reread(row, m_scratch.data()))
         Fail(kErrRecordDeleted, "Record is deleted: record " + std::to_string(row) +
@@ -480,7 +500,7 @@ RecordsetCore::ValueRef RecordsetCore::LocateChecked(std::size_t field) {
     std::uint64_t epoch = m_db->OpenConn().ChangeEpoch();
     m_checkedSinceMove = true;
     if (m_rowEpoch[row] != epoch) {
-      m_scratch.resize(m_fields.size());
+      m_scratch.resize(m_fieldCount);
       m_rowEpoch[row] = 0;  // until read again
       if (!Reread(row, m_scratch.data()))
         Fail(kErrRecordDeleted, "Record is deleted: record " + std::to_string(row) +
@@ -490,8 +510,7 @@ RecordsetCore::ValueRef RecordsetCore::LocateChecked(std::size_t field) {
       // arena until the recordset is closed or requeried).
       m_scratchRow = SIZE_MAX;
       StoredCell* cells = RowCells(row);
-      for (std::size_t f = 0; f < m_fields.size(); ++f)
-        cells[f] = EncodeCell(m_scratch[f], m_arena);
+      for (std::size_t f = 0; f < m_fieldCount; ++f) cells[f] = EncodeCell(m_scratch[f], m_arena);
       m_rowEpoch[row] = epoch;
       if (m_arena.size() > 4 * std::max<std::size_t>(m_arenaLoaded, 1u << 20)) CompactArena();
     }
@@ -501,7 +520,7 @@ RecordsetCore::ValueRef RecordsetCore::LocateChecked(std::size_t field) {
 
 void RecordsetCore::SetValue(std::size_t field, const Value& value) {
   CheckOpen();
-  const FieldDesc& f = m_fields[field];
+  const FieldDesc& f = m_layout->fields[field];
   if (m_editMode == 0)
     Fail(kErrUpdateWithoutEdit,
          "Cannot set field '" + f.info.name + "' of recordset '" + m_sql +
@@ -528,9 +547,9 @@ void RecordsetCore::Edit() {
   DropEdit();
   CheckCurrent();
   std::vector<Value> current;
-  for (std::size_t i = 0; i < m_fields.size(); ++i) current.push_back(GetValue(i));
+  for (std::size_t i = 0; i < m_fieldCount; ++i) current.push_back(GetValue(i));
   m_buffer = std::move(current);
-  m_changed.assign(m_fields.size(), false);
+  m_changed.assign(m_fieldCount, false);
   m_editMode = 1;
 }
 
@@ -539,21 +558,21 @@ void RecordsetCore::AddNew() {
   if (!m_keyed)
     Fail(kErrReadOnly, "Cannot add a record: recordset '" + m_sql +
                            "' is read-only (it has no base table rows to write to).");
-  if (m_keyCount != 1 || m_keyTables[0].empty())
+  if (m_keyCount != 1 || m_layout->keyTables[0].empty())
     Fail(kErrNotSupported,
          "Cannot add a record to recordset '" + m_sql + "': it joins several tables.");
   DropEdit();
-  m_buffer.assign(m_fields.size(), Value{});
-  m_changed.assign(m_fields.size(), false);
+  m_buffer.assign(m_fieldCount, Value{});
+  m_changed.assign(m_fieldCount, false);
   m_editMode = 2;
   // AutoNumbers are assigned now, so that they can be read before Update.
   try {
-    for (std::size_t i = 0; i < m_fields.size(); ++i) {
-      const FieldDesc& f = m_fields[i];
+    for (std::size_t i = 0; i < m_fieldCount; ++i) {
+      const FieldDesc& f = m_layout->fields[i];
       if (f.keyIndex != 0 || !(f.info.attributes & dbAutoIncrField)) continue;
       bool done = false;
       for (std::size_t j = 0; j < i; ++j)
-        if (m_changed[j] && EqualNoCase(m_fields[j].sourceColumn, f.sourceColumn)) {
+        if (m_changed[j] && EqualNoCase(m_layout->fields[j].sourceColumn, f.sourceColumn)) {
           m_buffer[i] = m_buffer[j];
           done = true;
         }
@@ -572,33 +591,19 @@ void RecordsetCore::Update() {
     Fail(kErrUpdateWithoutEdit, "Update without AddNew or Edit on recordset '" + m_sql + "'.");
   Connection& c = m_db->Conn();
   if (m_editMode == 2) {
-    const std::string& table = m_keyTables[0];
     std::vector<std::size_t> cols;
-    for (std::size_t i = 0; i < m_fields.size(); ++i) {
+    for (std::size_t i = 0; i < m_fieldCount; ++i) {
       if (!m_changed[i]) continue;
       bool later = false;  // the same column twice (t.* and t.x): the last write wins
-      for (std::size_t j = i + 1; j < m_fields.size(); ++j)
-        later = later ||
-                (m_changed[j] && EqualNoCase(m_fields[j].sourceColumn, m_fields[i].sourceColumn));
+      for (std::size_t j = i + 1; j < m_fieldCount; ++j)
+        later = later || (m_changed[j] && EqualNoCase(m_layout->fields[j].sourceColumn,
+                                                      m_layout->fields[i].sourceColumn));
       if (!later) cols.push_back(i);
     }
-    if (m_insertSql.empty() || cols != m_insertColumns) {
-      std::string sql = "INSERT INTO " + QuoteId(table);
-      if (cols.empty()) {
-        sql += " DEFAULT VALUES";
-      } else {
-        std::string names, params;
-        for (std::size_t k = 0; k < cols.size(); ++k) {
-          names += (k ? ", " : "") + QuoteId(m_fields[cols[k]].sourceColumn);
-          params += (k ? ", ?" : "?") + std::to_string(k + 1);
-        }
-        sql += " (" + names + ") VALUES (" + params + ")";
-      }
-      m_insertSql = std::move(sql);
-      m_insertColumns = cols;
-    }
     {
-      CachedStmt s = c.Prepare(m_insertSql, "Update (AddNew) of recordset", m_sql);
+      std::vector<std::size_t> key{0};
+      key.insert(key.end(), cols.begin(), cols.end());
+      CachedStmt s = c.Prepare(WriteSql(std::move(key)), "Update (AddNew) of recordset", m_sql);
       for (std::size_t k = 0; k < cols.size(); ++k)
         BindValue(s.get(), static_cast<int>(k + 1), m_buffer[cols[k]]);
       s.Step();
@@ -621,24 +626,21 @@ void RecordsetCore::Update() {
   CheckCurrent();
   std::size_t row = static_cast<std::size_t>(m_pos);
   std::vector<std::vector<std::size_t>> byKey(m_keyCount);
-  for (std::size_t i = 0; i < m_fields.size(); ++i)
-    if (m_changed[i]) byKey[static_cast<std::size_t>(m_fields[i].keyIndex)].push_back(i);
+  for (std::size_t i = 0; i < m_fieldCount; ++i)
+    if (m_changed[i]) byKey[static_cast<std::size_t>(m_layout->fields[i].keyIndex)].push_back(i);
   auto run = [&] {
     for (std::size_t k = 0; k < m_keyCount; ++k) {
       const auto& cols = byKey[k];
       if (cols.empty()) continue;
-      std::string sql = "UPDATE " + QuoteId(m_keyTables[k]) + " SET ";
-      for (std::size_t j = 0; j < cols.size(); ++j)
-        sql += (j ? ", " : "") + QuoteId(m_fields[cols[j]].sourceColumn) + " = ?" +
-               std::to_string(j + 1);
-      sql += " WHERE rowid = ?" + std::to_string(cols.size() + 1);
-      CachedStmt s = c.Prepare(sql, "Update of recordset", m_sql);
+      std::vector<std::size_t> key{k + 1};
+      key.insert(key.end(), cols.begin(), cols.end());
+      CachedStmt s = c.Prepare(WriteSql(std::move(key)), "Update of recordset", m_sql);
       for (std::size_t j = 0; j < cols.size(); ++j)
         BindValue(s.get(), static_cast<int>(j + 1), m_buffer[cols[j]]);
       BindKey(s.get(), static_cast<int>(cols.size() + 1), KeysOf(row)[k]);
       s.Step();
       if (sqlite3_changes(c.db()) == 0)
-        Fail(kErrRecordDeleted, "Record is deleted: the record of '" + m_keyTables[k] +
+        Fail(kErrRecordDeleted, "Record is deleted: the record of '" + m_layout->keyTables[k] +
                                     "' being edited in recordset '" + m_sql +
                                     "' no longer exists.");
     }
@@ -652,6 +654,36 @@ void RecordsetCore::Update() {
   m_rowEpoch[row] = 0;
   m_scratchRow = SIZE_MAX;
   DropEdit();
+}
+
+const std::string& RecordsetCore::WriteSql(std::vector<std::size_t> key) const {
+  constexpr std::size_t kMaxTexts = 64;
+  auto& texts = m_layout->writeSql;
+  auto it = texts.find(key);
+  if (it != texts.end()) return it->second;
+  const std::vector<FieldDesc>& fields = m_layout->fields;
+  std::string sql;
+  if (key[0] == 0) {
+    sql = "INSERT INTO " + QuoteId(m_layout->keyTables[0]);
+    if (key.size() == 1) {
+      sql += " DEFAULT VALUES";
+    } else {
+      std::string names, params;
+      for (std::size_t k = 1; k < key.size(); ++k) {
+        names += (k > 1 ? ", " : "") + QuoteId(fields[key[k]].sourceColumn);
+        params += (k > 1 ? ", ?" : "?") + std::to_string(k);
+      }
+      sql += " (" + names + ") VALUES (" + params + ")";
+    }
+  } else {
+    sql = "UPDATE " + QuoteId(m_layout->keyTables[key[0] - 1]) + " SET ";
+    for (std::size_t j = 1; j < key.size(); ++j)
+      sql +=
+          (j > 1 ? ", " : "") + QuoteId(fields[key[j]].sourceColumn) + " = ?" + std::to_string(j);
+    sql += " WHERE rowid = ?" + std::to_string(key.size());
+  }
+  if (texts.size() >= kMaxTexts) texts.clear();
+  return texts.emplace(std::move(key), std::move(sql)).first->second;
 }
 
 void RecordsetCore::CancelUpdate() {
@@ -669,14 +701,15 @@ void RecordsetCore::Delete() {
          "Cannot delete: recordset '" + m_sql + "' is read-only (it has no base table rows).");
   DropEdit();
   CheckCurrent();
-  if (m_keyCount != 1 || m_keyTables[0].empty())
+  if (m_keyCount != 1 || m_layout->keyTables[0].empty())
     Fail(kErrNotSupported, "Cannot delete the current record of recordset '" + m_sql +
                                "': it joins several tables; delete from one table instead.");
   Connection& c = m_db->Conn();
   std::string ctx = "Delete in recordset '" + m_sql + "'";
   std::size_t row = static_cast<std::size_t>(m_pos);
   {
-    CachedStmt s = c.Prepare("DELETE FROM " + QuoteId(m_keyTables[0]) + " WHERE rowid = ?1", ctx);
+    CachedStmt s =
+        c.Prepare("DELETE FROM " + QuoteId(m_layout->keyTables[0]) + " WHERE rowid = ?1", ctx);
     BindKey(s.get(), 1, KeysOf(row)[0]);
     s.Step(ctx);
   }
@@ -685,7 +718,7 @@ void RecordsetCore::Delete() {
          "Record is deleted: the current record of recordset '" + m_sql + "' was already deleted.");
   m_keys.erase(m_keys.begin() + static_cast<std::ptrdiff_t>(row * m_keyCount),
                m_keys.begin() + static_cast<std::ptrdiff_t>((row + 1) * m_keyCount));
-  const std::size_t nf = m_fields.size();
+  const std::size_t nf = m_fieldCount;
   if (row < m_cachedRows) {
     m_cells.erase(m_cells.begin() + static_cast<std::ptrdiff_t>(row * nf),
                   m_cells.begin() + static_cast<std::ptrdiff_t>((row + 1) * nf));

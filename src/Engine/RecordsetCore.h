@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -29,6 +30,21 @@ struct FieldDesc {
   int keyIndex = -1;         // the key that addresses its base row; -1: not updatable
 };
 
+// The columns of a keyed select as recordsets show them. Built by the first
+// recordset that opens the select and shared (read-only) by the later ones.
+struct RecordsetLayout {
+  int columnCount = 0;                              // result columns of the open statement
+  std::vector<std::string> keyTables;               // base table of each key
+  std::vector<FieldDesc> fields;                    // the visible fields
+  std::unordered_map<std::string, int> fieldIndex;  // lower-case name -> field
+  int keyField = -1;     // the field whose value is the single key, -1 if none
+  bool untyped = false;  // an expression field takes its type from the values
+  // INSERT and UPDATE texts by the fields they write: {0, fields...} for an
+  // INSERT, {k + 1, fields...} for an UPDATE of key k. A cache of texts made
+  // from the fields above, so it may grow on a shared layout.
+  mutable std::map<std::vector<std::size_t>, std::string> writeSql;
+};
+
 enum class FindKind { First, Last, Next, Previous };
 
 class RecordsetCore {
@@ -44,8 +60,8 @@ class RecordsetCore {
   const std::string& Name() const { return m_sql; }
   const std::shared_ptr<DatabaseCore>& Db() const { return m_db; }
 
-  std::size_t FieldCount() const { return m_fields.size(); }
-  const FieldDesc& FieldAt(std::size_t i) const { return m_fields[i]; }
+  std::size_t FieldCount() const { return m_fieldCount; }
+  const FieldDesc& FieldAt(std::size_t i) const { return m_layout->fields[i]; }
   int FieldIndex(const std::string& name) const;  // -1 when unknown
 
   bool IsBOF() const;
@@ -80,7 +96,7 @@ class RecordsetCore {
     if (m_editMode == 0 && !m_bof && !m_eof && !m_deletedCurrent) {
       const std::size_t row = static_cast<std::size_t>(m_pos);
       if (row < m_cachedRows && (!m_keyed || (m_checkedSinceMove && m_rowEpoch[row] != 0)))
-        return {nullptr, &m_cells[row * m_fields.size() + field], &m_arena};
+        return {nullptr, &m_cells[row * m_fieldCount + field], &m_arena};
     }
     return LocateChecked(field);
   }
@@ -95,6 +111,9 @@ class RecordsetCore {
 
  private:
   void Load();
+  std::shared_ptr<RecordsetLayout> BuildLayout(sqlite3_stmt* st) const;
+  // The INSERT or UPDATE text for `key` ({0, fields} or {k + 1, fields}).
+  const std::string& WriteSql(std::vector<std::size_t> key) const;
   void ReleaseRows();
   // Drops the bytes of values that re-reads replaced.
   void CompactArena();
@@ -111,7 +130,7 @@ class RecordsetCore {
   [[noreturn]] void FailClosed() const;
   [[noreturn]] void FailNoCurrent() const;
   std::size_t RowCount() const { return m_rowEpoch.size(); }
-  StoredCell* RowCells(std::size_t row) { return &m_cells[row * m_fields.size()]; }
+  StoredCell* RowCells(std::size_t row) { return &m_cells[row * m_fieldCount]; }
   const std::int64_t* KeysOf(std::size_t row) const { return &m_keys[row * m_keyCount]; }
   bool Reread(std::size_t row, Value* values);
   // Locate for every other case: edits, added rows, the first read after a move.
@@ -128,9 +147,8 @@ class RecordsetCore {
   std::vector<SqlParameter> m_parameters;       // values of its parameters
   bool m_keyed = false;
   std::size_t m_keyCount = 0;
-  std::vector<std::string> m_keyTables;  // base table of each key
-  std::vector<FieldDesc> m_fields;
-  std::unordered_map<std::string, int> m_fieldIndex;  // lower-case name -> field
+  std::shared_ptr<const RecordsetLayout> m_layout;
+  std::size_t m_fieldCount = 0;  // m_layout->fields.size()
 
   // The keyset and the value cache, row by row.
   std::vector<std::int64_t> m_keys;  // m_keyCount per row
@@ -156,8 +174,6 @@ class RecordsetCore {
   int m_editMode = 0;           // 0 none, 1 Edit, 2 AddNew
   std::vector<Value> m_buffer;  // the edited record
   std::vector<bool> m_changed;
-  std::vector<std::size_t> m_insertColumns;  // the fields the last INSERT wrote
-  std::string m_insertSql;                   // ... and its text
 };
 
 }  // namespace dao

@@ -592,6 +592,14 @@ TEST_F(EngineTest, TextsOfOneShapeFindTheirOwnRows) {
     EXPECT_EQ(ids("SELECT * FROM Customers WHERE Name Like '*o*' ORDER BY ID"), "Bob,O'Hara");
     EXPECT_DAO_ERROR(ids("SELECT * FROM Customers WHERE Name Like '[a'"), 3075);
   }
+  // An expression's type comes from the values of each open.
+  const char* typed = "SELECT ID, IIf(ID = 1, 'x', 5) AS E FROM Customers WHERE ID = ";
+  RecordsetPtr text = db->OpenRecordset((std::string(typed) + "1").c_str());
+  RecordsetPtr number = db->OpenRecordset((std::string(typed) + "2").c_str());
+  EXPECT_EQ(text->GetFields()->GetItem("E")->GetType(), dao::dbText);
+  EXPECT_NE(number->GetFields()->GetItem("E")->GetType(), dao::dbText);
+  EXPECT_EQ(Text(text->GetCollect("E")), "x");
+  EXPECT_EQ(Long(number->GetCollect("E")), 5);
   // Find and edits on a recordset whose condition is bound.
   RecordsetPtr rs = db->OpenRecordset("SELECT * FROM Customers WHERE Amount >= 20 ORDER BY ID");
   rs->FindFirst("Name Like 'o*'");
