@@ -43,9 +43,11 @@ void AppendCodePoint(std::u16string& out, char32_t cp) {
 namespace platform {
 
 std::u16string AnsiToWide(std::string_view ansi) {
-  std::u16string out;
-  out.reserve(ansi.size());
-  for (char c : ansi) out.push_back(ByteToWide(static_cast<unsigned char>(c)));
+  // One unit per byte: size once, then fill (no capacity check per byte).
+  std::u16string out(ansi.size(), u'\0');
+  char16_t* dst = out.data();
+  for (std::size_t i = 0; i < ansi.size(); ++i)
+    dst[i] = ByteToWide(static_cast<unsigned char>(ansi[i]));
   return out;
 }
 
@@ -110,9 +112,14 @@ std::u16string Utf8ToWide(std::string_view s) {
 }
 
 std::string WideToUtf8(std::u16string_view w) {
-  std::string out;
-  out.reserve(w.size());
-  for (std::size_t i = 0; i < w.size(); ++i) {
+  // The ASCII head (often the whole text) one byte per unit.
+  std::size_t ascii = 0;
+  while (ascii < w.size() && w[ascii] < 0x80) ++ascii;
+  std::string out(ascii, '\0');
+  for (std::size_t i = 0; i < ascii; ++i) out[i] = static_cast<char>(w[i]);
+  if (ascii == w.size()) return out;
+  out.reserve(w.size() + (w.size() - ascii) * 2);
+  for (std::size_t i = ascii; i < w.size(); ++i) {
     char32_t cp = w[i];
     if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < w.size() && w[i + 1] >= 0xDC00 &&
         w[i + 1] < 0xE000) {

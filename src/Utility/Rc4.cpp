@@ -1,9 +1,34 @@
 // Utility: the RC4 stream cipher, see Rc4.h.
 #include "Utility/Rc4.h"
 
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <cstring>
+
+namespace {
+
+// The identity permutation the key setup starts from.
+constexpr std::array<BYTE, 256> MakeIdentity() {
+  std::array<BYTE, 256> s{};
+  for (int n = 0; n < 256; ++n) s[static_cast<std::size_t>(n)] = static_cast<BYTE>(n);
+  return s;
+}
+constexpr std::array<BYTE, 256> kIdentity = MakeIdentity();
+
+// The key schedule with the key byte of step n given by keyAt(n).
+template <typename KeyAt>
+inline void Schedule(BYTE* s, KeyAt keyAt) {
+  BYTE j = 0;
+  for (int n = 0; n < 256; ++n) {
+    const BYTE x = s[n];
+    j = static_cast<BYTE>(j + x + keyAt(n));
+    s[n] = s[j];
+    s[j] = x;
+  }
+}
+
+}  // namespace
 
 void Rc4Init(Rc4State& state, const BYTE* key, std::size_t keyLen) {
   static constexpr BYTE kEmptyKey[1] = {0};
@@ -12,15 +37,17 @@ void Rc4Init(Rc4State& state, const BYTE* key, std::size_t keyLen) {
     keyLen = 1;
   }
   BYTE* s = state.s;
-  for (int n = 0; n < 256; ++n) s[n] = static_cast<BYTE>(n);
-  BYTE j = 0;
-  std::size_t k = 0;
-  for (int n = 0; n < 256; ++n) {
-    const BYTE x = s[n];
-    j = static_cast<BYTE>(j + x + key[k]);
-    s[n] = s[j];
-    s[j] = x;
-    if (++k == keyLen) k = 0;
+  std::memcpy(s, kIdentity.data(), kIdentity.size());
+  if (keyLen == 16) {
+    // The field cipher's key length: the key index is a mask, not a counter.
+    Schedule(s, [key](int n) { return key[n & 15]; });
+  } else {
+    std::size_t k = 0;
+    Schedule(s, [&](int) {
+      const BYTE b = key[k];
+      if (++k == keyLen) k = 0;
+      return b;
+    });
   }
   state.i = 0;
   state.j = 0;

@@ -40,6 +40,7 @@ class Lexer {
 
   std::vector<Token> Run() {
     std::vector<Token> tokens;
+    tokens.reserve(m_text.size() / 3 + 2);  // a token per three bytes is typical SQL
     std::size_t i = 0;
     while (true) {
       while (i < m_text.size() && IsSpace(m_text[i])) ++i;

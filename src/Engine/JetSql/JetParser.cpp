@@ -1513,14 +1513,17 @@ Shape ShapeOf(std::string_view jet) {
           lit.real = t.value;
         }
         break;
-      default:
-        // Other tokens enter the key with their kind and length, so no two token sequences
-        // share a key.
+      default: {
+        // Other tokens enter the key with their kind, length and text, so no two token
+        // sequences share a key.
+        const std::size_t n = t.text.size();
+        const char length[4] = {static_cast<char>(n), static_cast<char>(n >> 8),
+                                static_cast<char>(n >> 16), static_cast<char>(n >> 24)};
         shape.key += static_cast<char>('A' + static_cast<int>(t.kind));
-        shape.key += std::to_string(t.text.size());
-        shape.key += ':';
+        shape.key.append(length, sizeof length);
         shape.key += t.text;
         continue;
+      }
     }
     shape.key += static_cast<char>('a' + static_cast<int>(lit.kind));
     lit.text = t.text;
