@@ -114,6 +114,12 @@ std::shared_ptr<RecordsetLayout> RecordsetCore::BuildLayout(sqlite3_stmt* st) co
   }
   for (std::size_t i = 0; i < fields.size(); ++i)
     layout->fieldIndex[Lower(fields[i].info.name)] = static_cast<int>(i);
+  layout->plainColumns = m_keyed && m_keyCount == 1;
+  for (std::size_t i = 0; i < fields.size() && layout->plainColumns; ++i) {
+    layout->plainColumns = fields[i].keyIndex == 0;
+    for (std::size_t j = 0; j < i && layout->plainColumns; ++j)
+      layout->plainColumns = !EqualNoCase(fields[i].sourceColumn, fields[j].sourceColumn);
+  }
   // A single table whose rowid is one of the fields (its AutoNumber key):
   // the key is taken from that field's value instead of being read twice.
   if (m_keyCount == 1) {
@@ -647,11 +653,24 @@ void RecordsetCore::Update() {
   };
   std::size_t groups = 0;
   for (const auto& g : byKey) groups += g.empty() ? 0 : 1;
+  // A cached row that was current up to this Update stays current when
+  // nothing but the Update itself changed the database meanwhile: its new
+  // values are the ones just written. Otherwise it is read again.
+  const std::uint64_t before = c.ChangeEpoch();
+  const bool wasCurrent = m_layout->plainColumns && row < m_cachedRows && m_rowEpoch[row] == before;
+  m_rowEpoch[row] = 0;
   if (groups > 1)
     m_db->WriteAtomically("Update of recordset '" + m_sql + "'", run);
   else
     run();
-  m_rowEpoch[row] = 0;
+  const std::uint64_t after = c.ChangeEpoch();
+  if (wasCurrent && after == before + 1) {
+    StoredCell* cells = RowCells(row);
+    for (std::size_t i = 0; i < m_fieldCount; ++i)
+      if (m_changed[i]) cells[i] = EncodeCell(m_buffer[i], m_arena);
+    m_rowEpoch[row] = after;
+    if (m_arena.size() > 4 * std::max<std::size_t>(m_arenaLoaded, 1u << 20)) CompactArena();
+  }
   m_scratchRow = SIZE_MAX;
   DropEdit();
 }

@@ -39,6 +39,9 @@ struct RecordsetLayout {
   std::unordered_map<std::string, int> fieldIndex;  // lower-case name -> field
   int keyField = -1;     // the field whose value is the single key, -1 if none
   bool untyped = false;  // an expression field takes its type from the values
+  // Every field is a column of the one base table, each column shown once:
+  // after an Edit the row's new values are exactly the values written.
+  bool plainColumns = false;
   // INSERT and UPDATE texts by the fields they write: {0, fields...} for an
   // INSERT, {k + 1, fields...} for an UPDATE of key k. A cache of texts made
   // from the fields above, so it may grow on a shared layout.

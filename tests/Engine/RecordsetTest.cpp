@@ -642,3 +642,53 @@ TEST_F(EngineTest, SchemaChangesAreSeenByTextsOpenedBefore) {
   EXPECT_EQ(rs->GetFields()->GetCount(), 3);
   EXPECT_EQ(Text(rs->GetCollect("Name")), "Bob");
 }
+
+// After an Edit the recordset serves the row's new values without reading it again; they
+// must be exactly what a fresh read of the row finds, in every type and after conversions.
+TEST_F(EngineTest, ValuesAfterAnEditEqualAFreshRead) {
+  auto db = Create();
+  db->Execute(
+      "CREATE TABLE T (ID COUNTER PRIMARY KEY, Bo BIT, By BYTE, Sh SHORT, Lo LONG, Si SINGLE, "
+      "Do DOUBLE, Cu CURRENCY, Da DATETIME, Te TEXT(50), Me MEMO)");
+  db->Execute("INSERT INTO T (Lo, Te) VALUES (1, 'one')");
+  db->Execute("INSERT INTO T (Lo, Te) VALUES (2, 'two')");
+  const std::vector<std::pair<const char*, _variant_t>> edits = {
+      {"Bo", _variant_t("True")},     {"By", _variant_t(200.4)},
+      {"Sh", _variant_t("-123")},     {"Lo", _variant_t(7.5)},
+      {"Si", _variant_t(0.1)},        {"Do", _variant_t(1.0f / 3.0f)},
+      {"Cu", _variant_t(1.23456789)}, {"Da", _variant_t("2001-02-03 04:05:06")},
+      {"Te", _variant_t(42L)},        {"Me", _variant_t(u"\u00e4\u20ac\U0001F600")},
+      {"Te", _variant_t()},
+  };
+  RecordsetPtr rs = db->OpenRecordset("SELECT * FROM T WHERE ID > 0 ORDER BY ID");
+  auto other = Open();
+  for (const auto& [field, value] : edits) {
+    SCOPED_TRACE(field);
+    rs->MoveFirst();
+    rs->Edit();
+    rs->PutCollect(field, value);
+    rs->Update();
+    _variant_t cached = rs->GetCollect(field);
+    _variant_t fresh = other->OpenRecordset("SELECT * FROM T WHERE ID = 1")->GetCollect(field);
+    EXPECT_EQ(cached.vt, fresh.vt);
+    EXPECT_TRUE(dao::ToValue(cached, "") == dao::ToValue(fresh, ""));
+    rs->MoveNext();  // the other row is untouched
+    EXPECT_EQ(Long(rs->GetCollect("Lo")), 2);
+  }
+  // A change elsewhere between the read and the Update is not hidden by the Update.
+  rs->MoveFirst();
+  EXPECT_EQ(Text(rs->GetCollect("Me")), dao::Utf8(u"\u00e4\u20ac\U0001F600"));
+  other->Execute("UPDATE T SET Me = 'elsewhere' WHERE ID = 1");
+  rs->Edit();
+  rs->PutCollect("Lo", 9L);
+  rs->Update();
+  EXPECT_EQ(Text(rs->GetCollect("Me")), "elsewhere");
+  EXPECT_EQ(Long(rs->GetCollect("Lo")), 9);
+
+  // A computed field follows the columns it is computed from.
+  RecordsetPtr q = db->OpenRecordset("SELECT ID, Lo, Lo * 2 AS Twice FROM T WHERE ID = 1");
+  q->Edit();
+  q->PutCollect("Lo", 21L);
+  q->Update();
+  EXPECT_EQ(Long(q->GetCollect("Twice")), 42);
+}
