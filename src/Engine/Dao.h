@@ -357,10 +357,6 @@ class Recordset : public DaoObject {
   std::size_t FindField(const VARIANT& item);  // FieldOf without the guess
 
   std::unique_ptr<RecordsetCore> m_core;
-  std::vector<std::u16string> m_names;  // field names in UTF-16, for lookups by BSTR
-  // For each field, the first field whose name equals its name (ignoring
-  // ASCII case): what a lookup by that name answers.
-  std::vector<std::size_t> m_firstOf;
   std::size_t m_lastField = SIZE_MAX;  // the field the last lookup by name found
 };
 

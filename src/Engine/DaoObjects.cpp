@@ -632,12 +632,13 @@ std::size_t Recordset::FieldOf(const VARIANT& item) {
   if (v->vt == (VT_VARIANT | VT_BYREF) && v->pvarVal) v = v->pvarVal;
   // Callers read the same fields in the same order row after row: the field
   // after the last one found is tried first.
-  if (v->vt == VT_BSTR && m_names.size() == m_core->FieldCount()) {
-    const std::size_t next = m_lastField + 1 < m_names.size() ? m_lastField + 1 : 0;
-    if (next < m_names.size() &&
-        SameName(m_names[next], v->bstrVal ? v->bstrVal : u"", SysStringLen(v->bstrVal))) {
+  if (v->vt == VT_BSTR) {
+    const RecordsetLayout& layout = m_core->Layout();
+    const std::size_t next = m_lastField + 1 < layout.wideNames.size() ? m_lastField + 1 : 0;
+    if (next < layout.wideNames.size() &&
+        SameName(layout.wideNames[next], v->bstrVal ? v->bstrVal : u"", SysStringLen(v->bstrVal))) {
       m_lastField = next;
-      return m_firstOf[next];
+      return layout.firstOf[next];
     }
   }
   return FindField(*v);
@@ -647,23 +648,11 @@ std::size_t Recordset::FindField(const VARIANT& item) {
   const VARIANT* v = &item;
   if (v->vt == VT_BSTR) {
     // Compare the BSTR with the fields' names without converting it.
-    if (m_names.size() != m_core->FieldCount()) {
-      m_names.clear();
-      m_firstOf.clear();
-      m_lastField = SIZE_MAX;
-      for (std::size_t i = 0; i < m_core->FieldCount(); ++i) {
-        m_names.push_back(platform::Utf8ToWide(m_core->FieldAt(i).info.name));
-        std::size_t first = i;
-        for (std::size_t j = 0; j < i && first == i; ++j)
-          if (SameName(m_names[j], m_names[i].data(), m_names[i].size())) first = j;
-        m_firstOf.push_back(first);
-      }
-    }
+    const std::vector<std::u16string>& names = m_core->Layout().wideNames;
     const OLECHAR* text = v->bstrVal ? v->bstrVal : u"";
     const std::size_t len = SysStringLen(v->bstrVal);
-    const std::size_t count = m_names.size();
-    for (std::size_t i = 0; i < count; ++i)
-      if (SameName(m_names[i], text, len)) {
+    for (std::size_t i = 0; i < names.size(); ++i)
+      if (SameName(names[i], text, len)) {
         m_lastField = i;
         return i;
       }

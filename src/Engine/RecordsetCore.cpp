@@ -6,6 +6,8 @@
 #include <set>
 #include <unordered_set>
 
+#include "Platform/Text.h"
+
 namespace dao {
 
 namespace {
@@ -114,6 +116,13 @@ std::shared_ptr<RecordsetLayout> RecordsetCore::BuildLayout(sqlite3_stmt* st) co
   }
   for (std::size_t i = 0; i < fields.size(); ++i)
     layout->fieldIndex[Lower(fields[i].info.name)] = static_cast<int>(i);
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    layout->wideNames.push_back(platform::Utf8ToWide(fields[i].info.name));
+    std::size_t first = i;
+    for (std::size_t j = 0; j < i && first == i; ++j)
+      if (EqualNoCase(fields[j].info.name, fields[i].info.name)) first = j;
+    layout->firstOf.push_back(first);
+  }
   layout->plainColumns = m_keyed && m_keyCount == 1;
   for (std::size_t i = 0; i < fields.size() && layout->plainColumns; ++i) {
     layout->plainColumns = fields[i].keyIndex == 0;
@@ -598,6 +607,7 @@ void RecordsetCore::Update() {
   Connection& c = m_db->Conn();
   if (m_editMode == 2) {
     std::vector<std::size_t> cols;
+    cols.reserve(m_fieldCount);
     for (std::size_t i = 0; i < m_fieldCount; ++i) {
       if (!m_changed[i]) continue;
       bool later = false;  // the same column twice (t.* and t.x): the last write wins
@@ -607,7 +617,9 @@ void RecordsetCore::Update() {
       if (!later) cols.push_back(i);
     }
     {
-      std::vector<std::size_t> key{0};
+      std::vector<std::size_t> key;
+      key.reserve(cols.size() + 1);
+      key.push_back(0);
       key.insert(key.end(), cols.begin(), cols.end());
       CachedStmt s = c.Prepare(WriteSql(std::move(key)), "Update (AddNew) of recordset", m_sql);
       for (std::size_t k = 0; k < cols.size(); ++k)
@@ -638,7 +650,9 @@ void RecordsetCore::Update() {
     for (std::size_t k = 0; k < m_keyCount; ++k) {
       const auto& cols = byKey[k];
       if (cols.empty()) continue;
-      std::vector<std::size_t> key{k + 1};
+      std::vector<std::size_t> key;
+      key.reserve(cols.size() + 1);
+      key.push_back(k + 1);
       key.insert(key.end(), cols.begin(), cols.end());
       CachedStmt s = c.Prepare(WriteSql(std::move(key)), "Update of recordset", m_sql);
       for (std::size_t j = 0; j < cols.size(); ++j)

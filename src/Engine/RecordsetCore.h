@@ -37,8 +37,10 @@ struct RecordsetLayout {
   std::vector<std::string> keyTables;               // base table of each key
   std::vector<FieldDesc> fields;                    // the visible fields
   std::unordered_map<std::string, int> fieldIndex;  // lower-case name -> field
-  int keyField = -1;     // the field whose value is the single key, -1 if none
-  bool untyped = false;  // an expression field takes its type from the values
+  std::vector<std::u16string> wideNames;  // the fields' names in UTF-16, for lookups by BSTR
+  std::vector<std::size_t> firstOf;       // per field: the first field of the same name
+  int keyField = -1;                      // the field whose value is the single key, -1 if none
+  bool untyped = false;                   // an expression field takes its type from the values
   // Every field is a column of the one base table, each column shown once:
   // after an Edit the row's new values are exactly the values written.
   bool plainColumns = false;
@@ -65,6 +67,7 @@ class RecordsetCore {
 
   std::size_t FieldCount() const { return m_fieldCount; }
   const FieldDesc& FieldAt(std::size_t i) const { return m_layout->fields[i]; }
+  const RecordsetLayout& Layout() const { return *m_layout; }
   int FieldIndex(const std::string& name) const;  // -1 when unknown
 
   bool IsBOF() const;

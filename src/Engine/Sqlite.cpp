@@ -14,7 +14,8 @@ CachedStmt& CachedStmt::operator=(CachedStmt&& o) noexcept {
   if (this != &o) {
     Release();
     m_conn = o.m_conn;
-    m_sql = std::move(o.m_sql);
+    m_home = o.m_home;
+    m_generation = o.m_generation;
     m_stmt = o.m_stmt;
     m_what = o.m_what;
     m_subject = o.m_subject;
@@ -27,7 +28,7 @@ CachedStmt& CachedStmt::operator=(CachedStmt&& o) noexcept {
 void CachedStmt::Release() {
   if (m_stmt) {
     if (m_conn)
-      m_conn->Return(m_sql, m_stmt);
+      m_conn->Return(m_home, m_generation, m_stmt);
     else
       sqlite3_finalize(m_stmt);
     m_stmt = nullptr;
@@ -63,25 +64,25 @@ Connection::~Connection() {
   sqlite3_close_v2(m_db);
 }
 
-void Connection::Return(const std::string& sql, sqlite3_stmt* stmt) {
+void Connection::Return(CachedStmt::IdleList* home, std::uint64_t generation, sqlite3_stmt* stmt) {
   sqlite3_reset(stmt);
   sqlite3_clear_bindings(stmt);
-  auto& list = m_idle[sql];
-  if (list.size() >= kMaxIdlePerSql || m_idleCount >= kMaxIdleStatements) {
+  if (generation != m_generation || home->size() >= kMaxIdlePerSql ||
+      m_idleCount >= kMaxIdleStatements) {
     sqlite3_finalize(stmt);
     return;
   }
-  list.push_back(stmt);
+  home->push_back(stmt);
   ++m_idleCount;
 }
 
 CachedStmt Connection::Prepare(const std::string& sql, const std::string& context) {
-  auto it = m_idle.find(sql);
-  if (it != m_idle.end() && !it->second.empty()) {
-    sqlite3_stmt* s = it->second.back();
-    it->second.pop_back();
+  CachedStmt::IdleList& home = m_idle[sql];
+  if (!home.empty()) {
+    sqlite3_stmt* s = home.back();
+    home.pop_back();
     --m_idleCount;
-    return CachedStmt(this, sql, s);
+    return CachedStmt(this, &home, m_generation, s);
   }
   sqlite3_stmt* s = nullptr;
   int rc = sqlite3_prepare_v3(m_db, sql.c_str(), static_cast<int>(sql.size()),
@@ -91,14 +92,14 @@ CachedStmt Connection::Prepare(const std::string& sql, const std::string& contex
     Raise(rc, context);
   }
   if (!s) Fail(kErrInvalidArgument, context + ": the statement is empty.");
-  return CachedStmt(this, sql, s);
+  return CachedStmt(this, &home, m_generation, s);
 }
 
 bool CachedStmt::Step() {
   int rc = sqlite3_step(m_stmt);
   if (rc == SQLITE_ROW) return true;
   if (rc == SQLITE_DONE) return false;
-  std::string context = m_what ? std::string(m_what) : std::string("Running '" + m_sql + "'");
+  std::string context = m_what ? std::string(m_what) : std::string("Running '") + sql() + "'";
   if (m_what && m_subject) context += " '" + *m_subject + "'";
   EngineError e = m_conn->Error(rc, context);
   sqlite3_reset(m_stmt);
@@ -112,7 +113,7 @@ CachedStmt Connection::Prepare(const std::string& sql, const char* what,
     sqlite3_stmt* s = it->second.back();
     it->second.pop_back();
     --m_idleCount;
-    CachedStmt out(this, sql, s);
+    CachedStmt out(this, &it->second, m_generation, s);
     out.SetContext(what, &subject);
     return out;
   }
@@ -133,6 +134,7 @@ void Connection::ClearCache() {
     for (sqlite3_stmt* s : list) sqlite3_finalize(s);
   m_idle.clear();
   m_idleCount = 0;
+  ++m_generation;
 }
 
 void Connection::SetBusyTimeout(int ms) {

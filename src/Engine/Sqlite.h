@@ -20,9 +20,12 @@ class Connection;
 // it is reset, its bindings cleared, and it goes back to the cache.
 class CachedStmt {
  public:
+  using IdleList = std::vector<sqlite3_stmt*>;
   CachedStmt() = default;
-  CachedStmt(Connection* conn, std::string sql, sqlite3_stmt* stmt)
-      : m_conn(conn), m_sql(std::move(sql)), m_stmt(stmt) {}
+  // `home` is the connection's idle list for this statement's SQL, valid
+  // while the connection's cache generation is `generation`.
+  CachedStmt(Connection* conn, IdleList* home, std::uint64_t generation, sqlite3_stmt* stmt)
+      : m_conn(conn), m_home(home), m_generation(generation), m_stmt(stmt) {}
   CachedStmt(CachedStmt&& o) noexcept { *this = std::move(o); }
   CachedStmt& operator=(CachedStmt&& o) noexcept;
   CachedStmt(const CachedStmt&) = delete;
@@ -31,7 +34,8 @@ class CachedStmt {
 
   sqlite3_stmt* get() const { return m_stmt; }
   explicit operator bool() const { return m_stmt != nullptr; }
-  const std::string& sql() const { return m_sql; }
+  // The statement's SQL text.
+  const char* sql() const { return m_stmt ? sqlite3_sql(m_stmt) : ""; }
   // Steps once: true on SQLITE_ROW, false on SQLITE_DONE; throws otherwise.
   bool Step(const std::string& context);
   // As above, naming the context given to Prepare (built only on failure).
@@ -44,7 +48,8 @@ class CachedStmt {
 
  private:
   Connection* m_conn = nullptr;
-  std::string m_sql;
+  IdleList* m_home = nullptr;
+  std::uint64_t m_generation = 0;
   sqlite3_stmt* m_stmt = nullptr;
   const char* m_what = nullptr;            // "OpenRecordset", ...
   const std::string* m_subject = nullptr;  // what it concerns; outlives the statement
@@ -93,13 +98,19 @@ class Connection {
 
  private:
   friend class CachedStmt;
-  void Return(const std::string& sql, sqlite3_stmt* stmt);
+  // Takes back a borrowed statement: into `home` when the cache is still of
+  // `generation` and has room, else it is finalized.
+  void Return(CachedStmt::IdleList* home, std::uint64_t generation, sqlite3_stmt* stmt);
   bool OthersChanged();
 
   sqlite3* m_db = nullptr;
   std::string m_path;
-  std::unordered_map<std::string, std::vector<sqlite3_stmt*>> m_idle;  // reset, unbound
+  // Reset, unbound statements by SQL. Entries stay in place until ClearCache,
+  // which starts a new generation: statements borrowed before it are then
+  // finalized when they come back.
+  std::unordered_map<std::string, CachedStmt::IdleList> m_idle;
   std::size_t m_idleCount = 0;
+  std::uint64_t m_generation = 1;
   std::uint64_t m_epoch = 1;
   std::int64_t m_lastTotalChanges = 0;
   bool m_shared = true;

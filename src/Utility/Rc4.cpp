@@ -39,8 +39,19 @@ void Rc4Init(Rc4State& state, const BYTE* key, std::size_t keyLen) {
   BYTE* s = state.s;
   std::memcpy(s, kIdentity.data(), kIdentity.size());
   if (keyLen == 16) {
-    // The field cipher's key length: the key index is a mask, not a counter.
-    Schedule(s, [key](int n) { return key[n & 15]; });
+    // The field cipher's key length: sixteen steps per pass over the key,
+    // with the key bytes held in locals.
+    BYTE k[16];
+    std::memcpy(k, key, sizeof k);
+    BYTE j = 0;
+    for (int n = 0; n < 256; n += 16) {
+      for (int m = 0; m < 16; ++m) {
+        const BYTE x = s[n + m];
+        j = static_cast<BYTE>(j + x + k[m]);
+        s[n + m] = s[j];
+        s[j] = x;
+      }
+    }
   } else {
     std::size_t k = 0;
     Schedule(s, [&](int) {

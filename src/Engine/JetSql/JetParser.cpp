@@ -1517,11 +1517,10 @@ Shape ShapeOf(std::string_view jet) {
         // Other tokens enter the key with their kind, length and text, so no two token
         // sequences share a key.
         const std::size_t n = t.text.size();
-        const char length[4] = {static_cast<char>(n), static_cast<char>(n >> 8),
-                                static_cast<char>(n >> 16), static_cast<char>(n >> 24)};
-        shape.key += static_cast<char>('A' + static_cast<int>(t.kind));
-        shape.key.append(length, sizeof length);
-        shape.key += t.text;
+        const char head[5] = {static_cast<char>('A' + static_cast<int>(t.kind)),
+                              static_cast<char>(n), static_cast<char>(n >> 8),
+                              static_cast<char>(n >> 16), static_cast<char>(n >> 24)};
+        shape.key.append(head, sizeof head).append(t.text);
         continue;
       }
     }
