@@ -561,9 +561,11 @@ void RecordsetCore::Edit() {
                            "' is read-only (it has no base table rows to write to).");
   DropEdit();
   CheckCurrent();
-  std::vector<Value> current;
-  for (std::size_t i = 0; i < m_fieldCount; ++i) current.push_back(GetValue(i));
-  m_buffer = std::move(current);
+  // Reading the row checks that it still exists (3167 otherwise). Fields
+  // keep being read from the row until they are changed: only changed
+  // fields take their values from the buffer and are written by Update.
+  if (m_fieldCount > 0) Locate(0);
+  m_buffer.assign(m_fieldCount, Value{});
   m_changed.assign(m_fieldCount, false);
   m_editMode = 1;
 }
