@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <limits>
 
 #include "Engine/JetSql/JetDate.h"
@@ -38,26 +39,33 @@ class Lexer {
  public:
   Lexer(std::string_view text, const char* what) : m_text(text), m_what(what) {}
 
-  std::vector<Token> Run() {
-    std::vector<Token> tokens;
-    tokens.reserve(m_text.size() / 3 + 2);  // a token per three bytes is typical SQL
+  // Calls fn(Token&&) for every token in order, the End token last.
+  template <typename Fn>
+  void Scan(Fn&& fn) {
     std::size_t i = 0;
+    std::size_t prevEnd = 0;
+    bool prevClosable = false;  // the previous token was a name or a ')'
     while (true) {
       while (i < m_text.size() && IsSpace(m_text[i])) ++i;
       if (i >= m_text.size()) break;
       // ".5" is a number, but "t.[x]" and "t.x" qualify a name: a '.' right after a name or a
       // ')' is the qualifier.
-      const Token* prev = tokens.empty() ? nullptr : &tokens.back();
-      const bool prevCloses = prev && prev->pos + prev->len == i &&
-                              (prev->kind == TokenKind::Word || prev->kind == TokenKind::Name ||
-                               (prev->kind == TokenKind::Punct && prev->text == ")"));
-      tokens.push_back(Lex(i, prevCloses));
-      i = tokens.back().pos + tokens.back().len;
+      Token t = Lex(i, prevClosable && prevEnd == i);
+      i = prevEnd = t.pos + t.len;
+      prevClosable = t.kind == TokenKind::Word || t.kind == TokenKind::Name ||
+                     (t.kind == TokenKind::Punct && t.text == ")");
+      fn(std::move(t));
     }
     Token end;
     end.kind = TokenKind::End;
     end.pos = m_text.size();
-    tokens.push_back(end);
+    fn(std::move(end));
+  }
+
+  std::vector<Token> Run() {
+    std::vector<Token> tokens;
+    tokens.reserve(m_text.size() / 3 + 2);  // a token per three bytes is typical SQL
+    Scan([&](Token&& t) { tokens.push_back(std::move(t)); });
     return tokens;
   }
 
@@ -324,6 +332,10 @@ std::string RealLiteral(double value) {
 
 std::vector<Token> Tokenize(std::string_view text, const char* what) {
   return Lexer(text, what).Run();
+}
+
+void ForEachToken(std::string_view text, const char* what, const std::function<void(Token&&)>& fn) {
+  Lexer(text, what).Scan(fn);
 }
 
 }  // namespace jetsql::detail

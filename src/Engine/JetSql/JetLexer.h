@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,6 +34,8 @@ struct Token {
 // "expression") for an unterminated string, name or date, an invalid number or date, or a
 // character that Jet SQL does not use. The last token is always End.
 std::vector<Token> Tokenize(std::string_view text, const char* what);
+// As Tokenize, handing each token to fn instead of collecting them.
+void ForEachToken(std::string_view text, const char* what, const std::function<void(Token&&)>& fn);
 
 // The SQLite REAL literal for a double ("43831.0", "0.25", "1e+300"). REQUIRES: finite.
 std::string RealLiteral(double value);

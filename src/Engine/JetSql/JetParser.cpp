@@ -1494,10 +1494,9 @@ Statement TranslateStatement(std::string_view jet, bool withParameters) {
 
 Shape ShapeOf(std::string_view jet) {
   using detail::TokenKind;
-  const std::vector<detail::Token> tokens = detail::Tokenize(jet, "statement");
   Shape shape;
-  shape.key.reserve(jet.size() + 2 * tokens.size());
-  for (const detail::Token& t : tokens) {
+  shape.key.reserve(2 * jet.size() + 8);
+  detail::ForEachToken(jet, "statement", [&](detail::Token&& t) {
     Literal lit;
     switch (t.kind) {
       case TokenKind::String:
@@ -1521,13 +1520,13 @@ Shape ShapeOf(std::string_view jet) {
                               static_cast<char>(n), static_cast<char>(n >> 8),
                               static_cast<char>(n >> 16), static_cast<char>(n >> 24)};
         shape.key.append(head, sizeof head).append(t.text);
-        continue;
+        return;
       }
     }
     shape.key += static_cast<char>('a' + static_cast<int>(lit.kind));
-    lit.text = t.text;
+    lit.text = std::move(t.text);
     shape.literals.push_back(std::move(lit));
-  }
+  });
   return shape;
 }
 
