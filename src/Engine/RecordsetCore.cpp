@@ -521,11 +521,11 @@ RecordsetCore::ValueRef RecordsetCore::LocateChecked(std::size_t field) {
         Fail(kErrRecordDeleted, "Record is deleted: record " + std::to_string(row) +
                                     " of recordset '" + m_sql +
                                     "' was deleted by another user or recordset.");
-      // The new values replace the cached ones (their old bytes stay in the
-      // arena until the recordset is closed or requeried).
+      // The new values replace the cached ones (in place when they fit; old
+      // bytes that did not are dropped by the next compaction).
       m_scratchRow = SIZE_MAX;
       StoredCell* cells = RowCells(row);
-      for (std::size_t f = 0; f < m_fieldCount; ++f) cells[f] = EncodeCell(m_scratch[f], m_arena);
+      for (std::size_t f = 0; f < m_fieldCount; ++f) ReplaceCell(cells[f], m_scratch[f], m_arena);
       m_rowEpoch[row] = epoch;
       if (m_arena.size() > 4 * std::max<std::size_t>(m_arenaLoaded, 1u << 20)) CompactArena();
     }
@@ -683,7 +683,7 @@ void RecordsetCore::Update() {
   if (wasCurrent && after == before + 1) {
     StoredCell* cells = RowCells(row);
     for (std::size_t i = 0; i < m_fieldCount; ++i)
-      if (m_changed[i]) cells[i] = EncodeCell(m_buffer[i], m_arena);
+      if (m_changed[i]) ReplaceCell(cells[i], m_buffer[i], m_arena);
     m_rowEpoch[row] = after;
     if (m_arena.size() > 4 * std::max<std::size_t>(m_arenaLoaded, 1u << 20)) CompactArena();
   }

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 
 #include "Engine/EngineError.h"
@@ -701,6 +702,27 @@ StoredCell EncodeCell(const Value& v, std::string& arena) {
     }
   }
   return c;
+}
+
+void ReplaceCell(StoredCell& cell, const Value& v, std::string& arena) {
+  const auto oldKind = static_cast<ValueKind>(cell.kind);
+  const bool oldBytes = oldKind == ValueKind::Text || oldKind == ValueKind::Binary;
+  const char* data = nullptr;
+  std::size_t size = 0;
+  if (const auto* t = std::get_if<std::string>(&v)) {
+    data = t->data();
+    size = t->size();
+  } else if (const auto* b = std::get_if<Bytes>(&v)) {
+    data = reinterpret_cast<const char*>(b->data());
+    size = b->size();
+  }
+  if (data && oldBytes && size <= cell.size) {
+    if (size) std::memcpy(&arena[cell.offset], data, size);
+    cell.kind = static_cast<std::uint32_t>(v.index());
+    cell.size = static_cast<std::uint32_t>(size);
+    return;
+  }
+  cell = EncodeCell(v, arena);
 }
 
 Value DecodeCell(const StoredCell& c, const std::string& arena) {

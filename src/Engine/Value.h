@@ -132,6 +132,10 @@ struct StoredCell {
   };
 };
 StoredCell EncodeCell(const Value& value, std::string& arena);
+// Gives `cell` the value `value`: a text or binary that fits into the bytes
+// the cell already has in the arena is written there, anything else is
+// encoded anew (appended to the arena).
+void ReplaceCell(StoredCell& cell, const Value& value, std::string& arena);
 Value DecodeCell(const StoredCell& cell, const std::string& arena);
 // Reads column `i` as ReadColumn does, straight into a cell.
 StoredCell ReadCell(sqlite3_stmt* stmt, int i, int type, std::string& arena);
