@@ -39,6 +39,13 @@ void RequireObject(const void* p, const char* szKind) {
 
 }  // namespace
 
+DataModel& DataModel::Of(const SRecordDef& recordDef) {
+  if (recordDef.m_pModel == nullptr)
+    throw vem_error("record definition " + recordDef.m_name + " belongs to no data model",
+                    E_INVALIDARG);
+  return *recordDef.m_pModel;
+}
+
 DataModel::DataModel(IkivBackChannel* pBackChannel) : m_backChannel("VEM", 0) {
   m_backChannel.SetClient(pBackChannel);
 }

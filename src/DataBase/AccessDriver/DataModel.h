@@ -41,6 +41,10 @@
 
 class DataModel {
  public:
+  // The model a record definition belongs to; vem_error (E_INVALIDARG) when
+  // it belongs to none.
+  static DataModel& Of(const SRecordDef& recordDef);
+
   // Largest id a definition or database may have. Ids index the tables
   // directly, so a larger (client-supplied) id would allocate a huge table.
   static constexpr LONG kMaxId = 0xFFFFF;

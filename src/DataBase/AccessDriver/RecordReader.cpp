@@ -13,20 +13,9 @@
 #include "Platform/Text.h"
 #include "Utility/Coding.h"
 
-namespace {
-
-DataModel* ModelOf(const SRecordDef& recordDef) {
-  if (recordDef.m_pModel == nullptr)
-    throw vem_error("record definition " + recordDef.m_name + " belongs to no data model",
-                    E_INVALIDARG);
-  return recordDef.m_pModel;
-}
-
-}  // namespace
-
 RecordReader::RecordReader(DaoDatabase& database, const SRecordDef& recordDef,
                            dao::RecordsetPtr& rRecordsetInUse)
-    : m_pModel(ModelOf(recordDef)),
+    : m_pModel(&DataModel::Of(recordDef)),
       m_database(database),
       m_recordDef(recordDef),
       m_rRecordset(rRecordsetInUse) {}

@@ -16,13 +16,6 @@
 
 namespace {
 
-DataModel* ModelOf(const SRecordDef& recordDef) {
-  if (recordDef.m_pModel == nullptr)
-    throw vem_error("record definition " + recordDef.m_name + " belongs to no data model",
-                    E_INVALIDARG);
-  return recordDef.m_pModel;
-}
-
 _variant_t NullVariant() {
   _variant_t v;
   v.vt = VT_NULL;
@@ -33,7 +26,7 @@ _variant_t NullVariant() {
 
 RecordWriter::RecordWriter(DaoDatabase& database, const SRecordDef& recordDef,
                            dao::RecordsetPtr& rRecordsetInUse)
-    : m_pModel(ModelOf(recordDef)),
+    : m_pModel(&DataModel::Of(recordDef)),
       m_database(database),
       m_recordDef(recordDef),
       m_rRecordset(rRecordsetInUse) {}
