@@ -6,6 +6,7 @@
 #include <set>
 #include <unordered_set>
 
+#include "Engine/CatalogText.h"
 #include "Platform/Text.h"
 
 namespace dao {
@@ -14,18 +15,6 @@ namespace {
 
 constexpr std::int64_t kNullKey = std::numeric_limits<std::int64_t>::min();
 constexpr const char* kHiddenPrefix = "__vem_";
-
-int TypeFromDecl(const char* decl) {
-  if (!decl) return 0;
-  std::string d = Lower(decl);
-  if (d.find("int") != std::string::npos) return dbLong;
-  if (d.find("char") != std::string::npos || d.find("text") != std::string::npos) return dbMemo;
-  if (d.find("real") != std::string::npos || d.find("floa") != std::string::npos ||
-      d.find("doub") != std::string::npos)
-    return dbDouble;
-  if (d.find("blob") != std::string::npos) return dbLongBinary;
-  return 0;
-}
 
 void BindKey(sqlite3_stmt* s, int index, std::int64_t key) {
   if (key == kNullKey)

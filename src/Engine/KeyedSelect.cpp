@@ -1,0 +1,111 @@
+// Keyed SELECTs: a recordset's text rewritten so that each row carries the
+// rowids of its base rows, and the cache of them by the shape of the text.
+#include "Engine/DatabaseCore.h"
+
+#include <algorithm>
+
+#include "Engine/CatalogText.h"
+
+namespace dao {
+
+KeyedSelect DatabaseCore::BuildKeyedSelect(const std::string& jetSql, int syntaxError,
+                                           bool withParameters) {
+  CheckOpen();
+  KeyedSelect k;
+  k.statement = TranslateJetStatement(jetSql, syntaxError, withParameters);
+  const SqlStatement& st = k.statement;
+  if (st.kind != SqlStatement::Select)
+    Fail(kErrInvalidArgument,
+         "OpenRecordset needs a SELECT query; '" + jetSql + "' is an action query (use Execute).");
+  bool keyable = !st.distinct && !st.aggregate && st.groupBy.empty() && st.having.empty() &&
+                 !st.tables.empty() && !st.from.empty() && st.limit.empty();
+  if (keyable) {
+    for (const auto& t : st.tables) {
+      if (FindTable(t.name)) {
+        k.keyExprs.push_back(QuoteId(t.ref()) + ".rowid");
+      } else if (IsQuery(t.name)) {
+        std::string ctx = "Reading query '" + t.name + "'";
+        CachedStmt s = m_conn->Prepare("SELECT name FROM pragma_table_info(?1)", ctx);
+        sqlite3_bind_text(s.get(), 1, t.name.c_str(), -1, SQLITE_TRANSIENT);
+        bool any = false;
+        while (s.Step(ctx)) {
+          std::string col = ColumnText(s.get(), 0);
+          if (col.rfind(kKeyPrefix, 0) == 0) {
+            k.keyExprs.push_back(QuoteId(t.ref()) + "." + QuoteId(col));
+            any = true;
+          }
+        }
+        if (!any) keyable = false;
+      } else {
+        keyable = false;
+      }
+    }
+  }
+  k.keyed = keyable && !k.keyExprs.empty();
+  if (!k.keyed) {
+    k.keyExprs.clear();
+    k.sql = st.sql;
+    return k;
+  }
+  SqlStatement open = st;
+  open.columns.clear();
+  for (std::size_t i = 0; i < k.keyExprs.size(); ++i)
+    open.columns.push_back({k.keyExprs[i], kKeyPrefix + std::to_string(i), false, {}});
+  for (const auto& c : st.columns) open.columns.push_back(c);
+  k.sql = ComposeSqlSelect(open);
+  k.rereadSql = RereadSql(k);
+  return k;
+}
+
+BoundSelect DatabaseCore::SelectForRecordset(const std::string& jetSql) {
+  CheckOpen();
+  constexpr std::size_t kMaxShapes = 256;
+  StatementShape shape;
+  if (!ShapeJetStatement(jetSql, &shape))
+    return {std::make_shared<const KeyedSelect>(BuildKeyedSelect(jetSql, kErrQuerySyntax)), {}};
+  BoundSelect out;
+  auto it = m_shapes.find(shape.key);
+  const bool hit = it != m_shapes.end() &&
+                   std::all_of(it->second.fixed.begin(), it->second.fixed.end(),
+                               [&](auto& f) { return shape.literals[f.first].text == f.second; });
+  if (hit) {
+    out.select = it->second.select;
+  } else {
+    auto select =
+        std::make_shared<const KeyedSelect>(BuildKeyedSelect(jetSql, kErrQuerySyntax, true));
+    out.select = select;
+    // Only keyed selects are kept: they name tables and queries that exist,
+    // and they are what is opened over and over (a record by its id).
+    if (select->keyed) {
+      const std::vector<std::size_t>& params = select->statement.parameters;
+      const std::vector<std::size_t>& pinned = select->statement.pinned;
+      ShapedSelect entry;
+      entry.select = select;
+      for (std::size_t i = 0; i < shape.literals.size(); ++i) {
+        const bool parameter = std::find(params.begin(), params.end(), i) != params.end();
+        const bool isPinned = std::find(pinned.begin(), pinned.end(), i) != pinned.end();
+        if (!parameter || isPinned) entry.fixed.emplace_back(i, shape.literals[i].text);
+      }
+      if (m_shapes.size() >= kMaxShapes) m_shapes.clear();
+      m_shapes[shape.key] = std::move(entry);
+    }
+  }
+  out.parameters.reserve(out.select->statement.parameters.size());
+  for (std::size_t ordinal : out.select->statement.parameters)
+    out.parameters.push_back(shape.literals[ordinal]);
+  return out;
+}
+
+std::string RereadSql(const KeyedSelect& k) {
+  SqlStatement reread = k.statement;
+  reread.orderBy.clear();
+  reread.where.clear();
+  for (std::size_t i = 0; i < k.keyExprs.size(); ++i) {
+    if (i) reread.where += " AND ";
+    reread.where +=
+        k.keyExprs[i] + (k.keyExprs.size() == 1 ? " = ?" : " IS ?") + std::to_string(i + 1);
+  }
+  return ComposeSqlSelect(reread);
+}
+
+}  // namespace dao
