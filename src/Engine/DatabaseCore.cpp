@@ -90,6 +90,14 @@ void RemoveDatabaseFiles(const std::string& path) {
   fs::remove(path + "-shm", ec);
 }
 
+// Whether a read through `conn` works: it does not when the file is in WAL
+// mode and its -shm can be neither opened nor created.
+bool CanShareReads(Connection& conn) {
+  int rc = sqlite3_exec(conn.db(), "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
+  int primary = rc & 0xFF;
+  return !(primary == SQLITE_READONLY || primary == SQLITE_CANTOPEN);
+}
+
 std::string AbsolutePath(const std::string& path) {
   std::string p = path;
   std::replace(p.begin(), p.end(), '\\', '/');
@@ -188,27 +196,53 @@ std::shared_ptr<DatabaseCore> DatabaseCore::Open(const std::string& path, bool e
   if (!fs::exists(abs, ec)) Fail(kErrFileNotFound, "Could not find file '" + abs + "'.");
   if (fs::is_directory(abs, ec))
     Fail(kErrUnrecognizedFormat, "'" + abs + "' is a directory, not a database.");
-  auto conn =
-      std::make_unique<Connection>(abs, readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE);
+  // An exclusive open takes SQLite's exclusive lock, which needs a connection
+  // that may write; a read-only exclusive open then refuses every change
+  // through it (query_only).
+  const bool writeConnection = !readOnly || exclusive;
+  auto conn = std::make_unique<Connection>(
+      abs, writeConnection ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY);
+  // SQLite opens a file that this process may not write read-only.
+  readOnly = readOnly || sqlite3_db_readonly(conn->db(), "main") == 1;
   std::shared_ptr<DatabaseCore> db(new DatabaseCore(std::move(conn), abs, exclusive, readOnly));
   db->Configure();
   Connection& c = *db->m_conn;
   if (exclusive) {
     c.Exec("PRAGMA locking_mode=EXCLUSIVE", "Opening '" + abs + "' exclusively");
-    int rc = sqlite3_exec(
-        c.db(),
-        readOnly ? "BEGIN; SELECT count(*) FROM sqlite_master; COMMIT" : "BEGIN EXCLUSIVE; COMMIT",
-        nullptr, nullptr, nullptr);
+    int rc = sqlite3_exec(c.db(), "BEGIN EXCLUSIVE; COMMIT", nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) {
       sqlite3_exec(c.db(), "ROLLBACK", nullptr, nullptr, nullptr);
       if ((rc & 0xFF) == SQLITE_BUSY || (rc & 0xFF) == SQLITE_LOCKED)
         Fail(kErrFileInUse, "Could not use '" + abs + "'; file already in use.");
+      if ((rc & 0xFF) == SQLITE_READONLY || (rc & 0xFF) == SQLITE_CANTOPEN ||
+          sqlite3_db_readonly(c.db(), "main") == 1)
+        Fail(kErrReadOnly, "Cannot open '" + abs +
+                               "' exclusively: this process may not write the file or its "
+                               "directory, so it cannot keep others out; open it shared and "
+                               "read-only instead.");
       c.Raise(rc, "Opening '" + abs + "' exclusively");
     }
+    if (readOnly) c.Exec("PRAGMA query_only=1", "Opening '" + abs + "' exclusively, read-only");
   }
+  if (readOnly && !exclusive && !CanShareReads(c)) {
+    // A file in WAL mode that readers share through its -shm, which this
+    // process can neither open nor create (the directory is not writable).
+    std::error_code ignored;
+    if (fs::exists(abs + "-wal", ignored) || fs::exists(abs + "-shm", ignored))
+      Fail(kErrReadOnly, "Cannot read '" + abs +
+                             "': it is in use or was not closed cleanly, and this process may "
+                             "not write its directory to share it with its other users.");
+    // No one has it open: read the file as it is. The connection checks on
+    // every look for changes that no one opens the file meanwhile.
+    db.reset();
+    auto unshared = std::make_unique<Connection>(abs, SQLITE_OPEN_READONLY, true);
+    db.reset(new DatabaseCore(std::move(unshared), abs, false, true));
+    db->Configure();
+  }
+  Connection& opened = *db->m_conn;
   db->CheckCatalog(ParseConnect(connect));
-  c.SetShared(!exclusive);
-  c.SetBusyTimeout(kWriteBusyMs);
+  opened.SetShared(!exclusive);
+  opened.SetBusyTimeout(kWriteBusyMs);
   return db;
 }
 
@@ -273,10 +307,14 @@ void DatabaseCore::CheckCatalog(const ConnectOptions& options) {
 
 void DatabaseCore::Close() {
   if (!m_conn) return;
-  if (m_level > 0) sqlite3_exec(m_conn->db(), "ROLLBACK", nullptr, nullptr, nullptr);
+  if (m_level > 0) {
+    sqlite3_exec(m_conn->db(), "ROLLBACK", nullptr, nullptr, nullptr);
+    KeepAutoNumbersAfterRollback();
+  }
   m_level = 0;
   ForgetCatalog();
   m_counters.clear();
+  m_handedOut.clear();
   m_conn.reset();
 }
 
@@ -297,7 +335,18 @@ void DatabaseCore::CheckWritable(const std::string& what) const {
 
 void DatabaseCore::ForgetCatalog() {
   m_tables.clear();
+  m_counterTriggers.clear();
   m_shapes.clear();
+  m_shapeLru.clear();
+}
+
+void DatabaseCore::NoticeSchemaChanges() {
+  m_conn->ChangeEpoch();
+  if (m_conn->SchemaGeneration() == m_schemaGeneration) return;
+  m_schemaGeneration = m_conn->SchemaGeneration();
+  ForgetCatalog();
+  m_conn->ClearCache();
+  m_conn->BumpEpoch();
 }
 
 void DatabaseCore::InvalidateSchema() {

@@ -17,10 +17,13 @@
 #pragma once
 
 #include <cstdint>
+#include <list>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "Engine/Ddl.h"
@@ -200,8 +203,14 @@ class DatabaseCore : public std::enable_shared_from_this<DatabaseCore> {
     std::shared_ptr<const KeyedSelect> select;
     std::vector<std::pair<std::size_t, std::string>> fixed;
   };
-  std::unordered_map<std::string, ShapedSelect> m_shapes;
+  // Least recently used last; at most kMaxShapes entries.
+  std::list<std::pair<std::string, ShapedSelect>> m_shapeLru;
+  std::unordered_map<std::string_view, decltype(m_shapeLru)::iterator> m_shapes;
   void ForgetCatalog();
+  // Forgets the catalog, the shapes and the prepared statements when another
+  // connection changed the schema since the last look (cheap otherwise).
+  void NoticeSchemaChanges();
+  std::uint64_t m_schemaGeneration = 0;  // the connection's, when last looked at
   // AutoNumbers reserved in sqlite_sequence by the open write transaction
   // (which holds the write lock, so no one else allocates meanwhile); the
   // unused rest is given back when it commits and dropped on any rollback.
@@ -211,6 +220,21 @@ class DatabaseCore : public std::enable_shared_from_this<DatabaseCore> {
   };
   std::unordered_map<std::string, CounterBlock> m_counters;  // by table name
   void ReturnUnusedCounters();
+  // The highest AutoNumber handed out while a transaction was open, per
+  // counter ((table, column); column "" for a table's rowid counter). A
+  // rollback takes the counters back to before those numbers, so after every
+  // rollback they are advanced past them again: no number is handed out twice.
+  std::map<std::pair<std::string, std::string>, std::int64_t> m_handedOut;
+  bool m_advancePending = false;  // a rollback happened; counters not yet advanced
+  // After a rollback (outer or of a savepoint): advances the counters past
+  // every number handed out. Never throws; should the write fail, the next
+  // allocation does it first.
+  void KeepAutoNumbersAfterRollback() noexcept;
+  void AdvanceCounters();
+  // Counters outside the rowid (MSysAutoNumbers) are kept ahead of every
+  // value written to their column by triggers, made on first use.
+  void EnsureCounterTriggers(const TableInfo& table, const std::string& column);
+  std::unordered_set<std::string> m_counterTriggers;  // "table\ncolumn", lower case
 
  public:
   // The row storage of a closed recordset, kept (empty, with its capacity)
@@ -242,11 +266,11 @@ void DatabaseCore::WriteAtomically(const std::string& context, Fn&& fn) {
   try {
     fn();
   } catch (...) {
-    m_counters.clear();
     try {
       EndWrite(conn, outer, false, context);
     } catch (...) {
     }
+    KeepAutoNumbersAfterRollback();
     throw;
   }
   EndWrite(conn, outer, true, context);

@@ -59,17 +59,20 @@ KeyedSelect DatabaseCore::BuildKeyedSelect(const std::string& jetSql, int syntax
 
 BoundSelect DatabaseCore::SelectForRecordset(const std::string& jetSql) {
   CheckOpen();
+  NoticeSchemaChanges();
   constexpr std::size_t kMaxShapes = 256;
   StatementShape shape;
   if (!ShapeJetStatement(jetSql, &shape))
     return {std::make_shared<const KeyedSelect>(BuildKeyedSelect(jetSql, kErrQuerySyntax)), {}};
   BoundSelect out;
-  auto it = m_shapes.find(shape.key);
+  auto it = m_shapes.find(std::string_view(shape.key));
   const bool hit = it != m_shapes.end() &&
-                   std::all_of(it->second.fixed.begin(), it->second.fixed.end(),
+                   std::all_of(it->second->second.fixed.begin(), it->second->second.fixed.end(),
                                [&](auto& f) { return shape.literals[f.first].text == f.second; });
   if (hit) {
-    out.select = it->second.select;
+    out.select = it->second->second.select;
+    if (it->second != m_shapeLru.begin())
+      m_shapeLru.splice(m_shapeLru.begin(), m_shapeLru, it->second);
   } else {
     auto select =
         std::make_shared<const KeyedSelect>(BuildKeyedSelect(jetSql, kErrQuerySyntax, true));
@@ -86,8 +89,17 @@ BoundSelect DatabaseCore::SelectForRecordset(const std::string& jetSql) {
         const bool isPinned = std::find(pinned.begin(), pinned.end(), i) != pinned.end();
         if (!parameter || isPinned) entry.fixed.emplace_back(i, shape.literals[i].text);
       }
-      if (m_shapes.size() >= kMaxShapes) m_shapes.clear();
-      m_shapes[shape.key] = std::move(entry);
+      if (it != m_shapes.end()) {
+        it->second->second = std::move(entry);  // same shape, other pinned literals
+        m_shapeLru.splice(m_shapeLru.begin(), m_shapeLru, it->second);
+      } else {
+        if (m_shapes.size() >= kMaxShapes) {
+          m_shapes.erase(std::string_view(m_shapeLru.back().first));
+          m_shapeLru.pop_back();
+        }
+        m_shapeLru.emplace_front(std::move(shape.key), std::move(entry));
+        m_shapes.emplace(std::string_view(m_shapeLru.front().first), m_shapeLru.begin());
+      }
     }
   }
   out.parameters.reserve(out.select->statement.parameters.size());

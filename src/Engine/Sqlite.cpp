@@ -1,13 +1,34 @@
 // The SQLite side of the engine: connection, statement cache, error mapping.
 #include "Engine/Sqlite.h"
 
+#include <cctype>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 namespace dao {
 
 namespace {
 constexpr std::size_t kMaxIdleStatements = 256;
 constexpr std::size_t kMaxIdlePerSql = 4;
+
+// The URI that opens `path` as a file that does not change (no locks, no
+// -shm), with the characters that URIs reserve escaped.
+std::string ImmutableUri(const std::string& path) {
+  static const char* hex = "0123456789ABCDEF";
+  std::string uri = "file:";
+  for (unsigned char ch : path) {
+    if (std::isalnum(ch) || ch == '/' || ch == '.' || ch == '-' || ch == '_' || ch == '~') {
+      uri += static_cast<char>(ch);
+    } else {
+      uri += '%';
+      uri += hex[ch >> 4];
+      uri += hex[ch & 15];
+    }
+  }
+  return uri + "?immutable=1";
+}
+
 }  // namespace
 
 CachedStmt& CachedStmt::operator=(CachedStmt&& o) noexcept {
@@ -44,8 +65,12 @@ bool CachedStmt::Step(const std::string& context) {
   throw e;
 }
 
-Connection::Connection(const std::string& path, int flags) : m_path(path) {
-  int rc = sqlite3_open_v2(path.c_str(), &m_db, flags | SQLITE_OPEN_NOMUTEX, nullptr);
+Connection::Connection(const std::string& path, int flags, bool unchanging)
+    : m_path(path), m_unchanging(unchanging) {
+  if (unchanging) m_walPath = path + "-wal";
+  int rc =
+      sqlite3_open_v2(unchanging ? ImmutableUri(path).c_str() : path.c_str(), &m_db,
+                      flags | SQLITE_OPEN_NOMUTEX | (unchanging ? SQLITE_OPEN_URI : 0), nullptr);
   if (rc != SQLITE_OK) {
     std::string msg = m_db ? sqlite3_errmsg(m_db) : sqlite3_errstr(rc);
     sqlite3_close_v2(m_db);
@@ -58,49 +83,96 @@ Connection::Connection(const std::string& path, int flags) : m_path(path) {
 }
 
 Connection::~Connection() {
-  for (auto& [sql, list] : m_idle)
-    for (sqlite3_stmt* s : list) sqlite3_finalize(s);
+  for (CacheEntry& e : m_lru)
+    for (sqlite3_stmt* s : e.idle) sqlite3_finalize(s);
+  sqlite3_finalize(m_schemaStmt);
   // Statements still borrowed are finalized by close_v2 when they return.
   sqlite3_close_v2(m_db);
 }
 
 void Connection::Return(CachedStmt::IdleList* home, std::uint64_t generation, sqlite3_stmt* stmt) {
-  sqlite3_reset(stmt);
-  sqlite3_clear_bindings(stmt);
-  if (generation != m_generation || home->size() >= kMaxIdlePerSql ||
-      m_idleCount >= kMaxIdleStatements) {
+  if (!home || generation != m_generation) {
     sqlite3_finalize(stmt);
     return;
   }
-  home->push_back(stmt);
+  --home->borrowed;
+  sqlite3_reset(stmt);
+  sqlite3_clear_bindings(stmt);
+  if (home->idle.size() >= kMaxIdlePerSql || m_idleCount >= kMaxIdleStatements) {
+    sqlite3_finalize(stmt);
+    return;
+  }
+  home->idle.push_back(stmt);
   ++m_idleCount;
 }
 
-CachedStmt Connection::Prepare(const std::string& sql, const std::string& context) {
-  CachedStmt::IdleList& home = m_idle[sql];
-  if (!home.empty()) {
-    sqlite3_stmt* s = home.back();
-    home.pop_back();
+CacheEntry* Connection::Lookup(const std::string& sql) {
+  auto it = m_index.find(std::string_view(sql));
+  if (it != m_index.end()) {
+    if (it->second != m_lru.begin()) m_lru.splice(m_lru.begin(), m_lru, it->second);
+    return &*it->second;
+  }
+  const std::size_t h = std::hash<std::string_view>()(sql);
+  std::size_t& slot = m_seen[h % kSeenSlots];
+  if (slot != h) {
+    slot = h;
+    return nullptr;
+  }
+  slot = 0;
+  if (m_index.size() >= kMaxCachedTexts) Evict();
+  m_lru.push_front(CacheEntry{sql, {}, 0});
+  m_index.emplace(std::string_view(m_lru.front().sql), m_lru.begin());
+  return &m_lru.front();
+}
+
+void Connection::Evict() {
+  // The least recently used text that has no statement out.
+  for (auto it = m_lru.end(); it != m_lru.begin();) {
+    --it;
+    if (it->borrowed > 0) continue;
+    for (sqlite3_stmt* s : it->idle) sqlite3_finalize(s);
+    m_idleCount -= it->idle.size();
+    m_index.erase(std::string_view(it->sql));
+    m_lru.erase(it);
+    return;
+  }
+}
+
+CachedStmt Connection::Borrow(CacheEntry* home, const std::string& sql,
+                              const std::string& context) {
+  if (home && !home->idle.empty()) {
+    sqlite3_stmt* s = home->idle.back();
+    home->idle.pop_back();
     --m_idleCount;
-    return CachedStmt(this, &home, m_generation, s);
+    ++home->borrowed;
+    return CachedStmt(this, home, m_generation, s);
   }
   sqlite3_stmt* s = nullptr;
   int rc = sqlite3_prepare_v3(m_db, sql.c_str(), static_cast<int>(sql.size()),
-                              SQLITE_PREPARE_PERSISTENT, &s, nullptr);
+                              home ? SQLITE_PREPARE_PERSISTENT : 0, &s, nullptr);
   if (rc != SQLITE_OK) {
     sqlite3_finalize(s);
     Raise(rc, context);
   }
   if (!s) Fail(kErrInvalidArgument, context + ": the statement is empty.");
-  return CachedStmt(this, &home, m_generation, s);
+  if (home) ++home->borrowed;
+  return CachedStmt(this, home, m_generation, s);
+}
+
+CachedStmt Connection::Prepare(const std::string& sql, const std::string& context) {
+  return Borrow(Lookup(sql), sql, context);
 }
 
 bool CachedStmt::Step() {
   int rc = sqlite3_step(m_stmt);
   if (rc == SQLITE_ROW) return true;
   if (rc == SQLITE_DONE) return false;
-  std::string context = m_what ? std::string(m_what) : std::string("Running '") + sql() + "'";
-  if (m_what && m_subject) context += " '" + *m_subject + "'";
+  // The context names what the user was doing, never the statement's text.
+  std::string context = m_what ? std::string(m_what) : "Working on database";
+  if (m_what && m_subject)
+    context += " '" + *m_subject + "'";
+  else if (!m_what)
+    context += " '" + m_conn->path() + "'";
   EngineError e = m_conn->Error(rc, context);
   sqlite3_reset(m_stmt);
   throw e;
@@ -108,16 +180,13 @@ bool CachedStmt::Step() {
 
 CachedStmt Connection::Prepare(const std::string& sql, const char* what,
                                const std::string& subject) {
-  auto it = m_idle.find(sql);
-  if (it != m_idle.end() && !it->second.empty()) {
-    sqlite3_stmt* s = it->second.back();
-    it->second.pop_back();
-    --m_idleCount;
-    CachedStmt out(this, &it->second, m_generation, s);
+  CacheEntry* home = Lookup(sql);
+  if (home && !home->idle.empty()) {
+    CachedStmt out = Borrow(home, sql, std::string());
     out.SetContext(what, &subject);
     return out;
   }
-  CachedStmt out = Prepare(sql, std::string(what) + " '" + subject + "'");
+  CachedStmt out = Borrow(home, sql, std::string(what) + " '" + subject + "'");
   out.SetContext(what, &subject);
   return out;
 }
@@ -130,9 +199,10 @@ void Connection::Exec(const std::string& sql, const std::string& context) {
 }
 
 void Connection::ClearCache() {
-  for (auto& [sql, list] : m_idle)
-    for (sqlite3_stmt* s : list) sqlite3_finalize(s);
-  m_idle.clear();
+  for (CacheEntry& e : m_lru)
+    for (sqlite3_stmt* s : e.idle) sqlite3_finalize(s);
+  m_index.clear();
+  m_lru.clear();
   m_idleCount = 0;
   ++m_generation;
 }
@@ -194,6 +264,17 @@ EngineError Connection::Error(int rc, const std::string& context) const {
 }
 
 bool Connection::OthersChanged() {
+  if (m_unchanging) {
+    // Read without locks: valid only while no one else opens the file (every
+    // connection that does creates its -wal).
+    std::error_code ec;
+    if (std::filesystem::exists(m_walPath, ec))
+      Fail(kErrFileInUse, "Database '" + m_path +
+                              "' was opened read-only without sharing (its directory is not "
+                              "writable) and another process has opened it since; close and "
+                              "open it again.");
+    return false;
+  }
   if (!m_shared) return false;
   if (m_wal && !m_walIndex) {
     // SQLite's own mapping of the wal-index: its first 96 bytes are the two
@@ -232,13 +313,33 @@ bool Connection::OthersChanged() {
   return true;
 }
 
+void Connection::CheckSchemaCookie() {
+  if (!m_schemaStmt &&
+      sqlite3_prepare_v3(m_db, "PRAGMA schema_version", -1, SQLITE_PREPARE_PERSISTENT,
+                         &m_schemaStmt, nullptr) != SQLITE_OK) {
+    sqlite3_finalize(m_schemaStmt);
+    m_schemaStmt = nullptr;
+    ++m_schemaGeneration;  // cannot tell: assume it changed
+    return;
+  }
+  std::int64_t version = -1;
+  if (sqlite3_step(m_schemaStmt) == SQLITE_ROW) version = sqlite3_column_int64(m_schemaStmt, 0);
+  sqlite3_reset(m_schemaStmt);
+  if (version == m_schemaVersion && version >= 0) return;
+  if (m_schemaVersion >= 0 || version < 0) ++m_schemaGeneration;
+  m_schemaVersion = version;
+}
+
 std::uint64_t Connection::ChangeEpoch() {
   std::int64_t total = sqlite3_total_changes64(m_db);
   if (total != m_lastTotalChanges) {
     m_lastTotalChanges = total;
     ++m_epoch;
   }
-  if (OthersChanged()) ++m_epoch;
+  if (OthersChanged()) {
+    ++m_epoch;
+    CheckSchemaCookie();
+  }
   return m_epoch;
 }
 

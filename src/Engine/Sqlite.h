@@ -5,8 +5,11 @@
 
 #include <sqlite3.h>
 
+#include <array>
 #include <cstdint>
+#include <list>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -16,14 +19,22 @@ namespace dao {
 
 class Connection;
 
+// One SQL text in a connection's statement cache.
+struct CacheEntry {
+  std::string sql;
+  std::vector<sqlite3_stmt*> idle;  // reset, unbound statements of this text
+  int borrowed = 0;                 // statements of it handed out and not yet back
+};
+
 // A prepared statement borrowed from a connection's cache. On destruction
-// it is reset, its bindings cleared, and it goes back to the cache.
+// it is reset, its bindings cleared, and it goes back to the cache (or is
+// finalized when its text is not cached).
 class CachedStmt {
  public:
-  using IdleList = std::vector<sqlite3_stmt*>;
+  using IdleList = CacheEntry;
   CachedStmt() = default;
-  // `home` is the connection's idle list for this statement's SQL, valid
-  // while the connection's cache generation is `generation`.
+  // `home` is the cache entry of this statement's SQL (null: not cached),
+  // valid while the connection's cache generation is `generation`.
   CachedStmt(Connection* conn, IdleList* home, std::uint64_t generation, sqlite3_stmt* stmt)
       : m_conn(conn), m_home(home), m_generation(generation), m_stmt(stmt) {}
   CachedStmt(CachedStmt&& o) noexcept { *this = std::move(o); }
@@ -58,7 +69,11 @@ class CachedStmt {
 class Connection {
  public:
   // Opens `path` (which must exist unless SQLITE_OPEN_CREATE is in flags).
-  Connection(const std::string& path, int flags);
+  // `unchanging`: opens it as a file that no one changes (SQLite's
+  // "immutable": no locks, no -shm), for a read-only file whose directory this
+  // process cannot write; ChangeEpoch then fails (3045) once anyone else has
+  // opened the file.
+  Connection(const std::string& path, int flags, bool unchanging = false);
   ~Connection();
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
@@ -78,6 +93,10 @@ class Connection {
   // Finalizes the idle cached statements (after a schema change, so that a
   // "SELECT *" is prepared again with the new columns).
   void ClearCache();
+  // The number of SQL texts the statement cache holds (at most
+  // kMaxCachedTexts while none is borrowed).
+  std::size_t CachedTexts() const { return m_index.size(); }
+  static constexpr std::size_t kMaxCachedTexts = 256;
 
   // The DAO error for SQLite result `rc` on this connection.
   EngineError Error(int rc, const std::string& context) const;
@@ -95,29 +114,47 @@ class Connection {
   // Whether the file is in WAL mode, so that SQLite's wal-index header can be
   // watched instead of asking PRAGMA data_version.
   void SetWal(bool wal) { m_wal = wal; }
+  // A number that changes when ChangeEpoch has seen another connection change
+  // the schema (SQLite's schema cookie, read only when the file changed).
+  std::uint64_t SchemaGeneration() const { return m_schemaGeneration; }
 
  private:
   friend class CachedStmt;
   // Takes back a borrowed statement: into `home` when the cache is still of
   // `generation` and has room, else it is finalized.
   void Return(CachedStmt::IdleList* home, std::uint64_t generation, sqlite3_stmt* stmt);
+  // The cache entry of `sql`, made most recently used; null when the text is
+  // not cached (yet): a text enters the cache when it is prepared a second
+  // time within the last kSeenSlots new texts, so one-off texts never do.
+  CacheEntry* Lookup(const std::string& sql);
+  CachedStmt Borrow(CacheEntry* home, const std::string& sql, const std::string& context);
+  void Evict();
   bool OthersChanged();
+  void CheckSchemaCookie();
 
   sqlite3* m_db = nullptr;
   std::string m_path;
-  // Reset, unbound statements by SQL. Entries stay in place until ClearCache,
-  // which starts a new generation: statements borrowed before it are then
-  // finalized when they come back.
-  std::unordered_map<std::string, CachedStmt::IdleList> m_idle;
+  // The statement cache: texts in least-recently-used order (front: latest),
+  // indexed by text. ClearCache starts a new generation: statements borrowed
+  // before it are finalized when they come back.
+  std::list<CacheEntry> m_lru;
+  std::unordered_map<std::string_view, std::list<CacheEntry>::iterator> m_index;
+  static constexpr std::size_t kSeenSlots = 1024;
+  std::array<std::size_t, kSeenSlots> m_seen = {};  // hashes of texts prepared once
   std::size_t m_idleCount = 0;
   std::uint64_t m_generation = 1;
   std::uint64_t m_epoch = 1;
   std::int64_t m_lastTotalChanges = 0;
   bool m_shared = true;
   bool m_wal = false;
+  bool m_unchanging = false;
+  std::string m_walPath;                               // watched when m_unchanging
   const volatile unsigned char* m_walIndex = nullptr;  // SQLite's mapping of the -shm header
   unsigned char m_walHeader[24] = {};                  // the parts of it last seen
   std::int64_t m_dataVersion = -1;
+  sqlite3_stmt* m_schemaStmt = nullptr;  // PRAGMA schema_version, prepared once
+  std::int64_t m_schemaVersion = -1;
+  std::uint64_t m_schemaGeneration = 1;
 };
 
 // Quotes an SQL identifier: "name" with inner quotes doubled.

@@ -45,6 +45,7 @@ void DatabaseCore::CommitTrans(int options) {
   if (m_level == 1) {
     ReturnUnusedCounters();
     c.Exec("COMMIT", ctx);
+    m_handedOut.clear();
     if (options & 1) {
       // dbForceOSFlush: the committed frames are in the WAL; sync it before
       // answering (synchronous=NORMAL would leave that to the next checkpoint).
@@ -74,7 +75,7 @@ void DatabaseCore::Rollback() {
   }
   --m_level;
   ForgetCatalog();
-  m_counters.clear();
+  KeepAutoNumbersAfterRollback();
   c.BumpEpoch();
 }
 
