@@ -2,8 +2,10 @@
 // values, AutoNumbers in transactions, joins, queries and collections.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <set>
+#include <stdexcept>
 #include <vector>
 
 #include "EngineTestSupport.h"
@@ -34,6 +36,9 @@ TEST_F(EngineTest, EveryErrorNamesWhatFailed) {
   db->Execute("CREATE TABLE Small (ID COUNTER PRIMARY KEY, T TEXT(3), B BYTE)");
   db->Execute("INSERT INTO Small (T) VALUES ('x')");
   RecordsetPtr small = db->OpenRecordset("SELECT * FROM Small");
+  RecordsetPtr customers = db->OpenRecordset("SELECT * FROM Customers");
+  auto locker = Open();
+  db->Core()->Conn().SetBusyTimeout(50);
   struct Case {
     const char* what;
     std::function<void()> action;
@@ -49,6 +54,23 @@ TEST_F(EngineTest, EveryErrorNamesWhatFailed) {
        [&] { db->OpenRecordset("SELECT * FROM Customers WHERE Name = = 1"); },
        3075,
        {"Name = = 1"}},
+      {"having without groups",
+       [&] { db->OpenRecordset("SELECT Count(*) AS n FROM Customers HAVING Count(*) > 1"); },
+       3075,
+       {"HAVING"}},
+      {"locked by another connection",
+       [&] {
+         locker->BeginTrans();  // holds the write lock
+         try {
+           customers->AddNew();
+         } catch (...) {
+           locker->Rollback();
+           throw;
+         }
+         locker->Rollback();
+       },
+       3218,
+       {"AddNew", "Customers", "test.vdb"}},
       {"too long",
        [&] {
          small->Edit();
@@ -84,6 +106,8 @@ TEST_F(EngineTest, EveryErrorNamesWhatFailed) {
     EXPECT_EQ(number, c.number) << c.what << ": " << text;
     for (const auto& m : c.mentions)
       EXPECT_NE(text.find(m), std::string::npos) << c.what << ": '" << text << "' lacks " << m;
+    for (const char* internal : {"sqlite_", "Running '"})  // never the engine's own statements
+      EXPECT_EQ(text.find(internal), std::string::npos) << c.what << ": '" << text << "'";
     try {
       small->CancelUpdate();
     } catch (const _com_error&) {
@@ -144,6 +168,70 @@ TEST_F(EngineTest, AutoNumbersInTransactionsLeaveNoGapsAndNoDuplicates) {
   LONG count = 0;
   for (; !all->GetEOF(); all->MoveNext(), ++count) ids.insert(Long(all->GetCollect("ID")));
   EXPECT_EQ(static_cast<LONG>(ids.size()), count);
+}
+
+TEST_F(EngineTest, NoAutoNumberIsHandedOutTwiceAfterARollback) {
+  CreateCustomers()->Execute(
+      "CREATE TABLE Codes (Code TEXT(5) PRIMARY KEY, N COUNTER, Label TEXT(20))");
+  struct Table {
+    const char* sql;
+    const char* counter;
+    const char* key;
+  };
+  const Table tables[] = {{"SELECT * FROM Customers", "ID", "Name"},  // the rowid
+                          {"SELECT * FROM Codes", "N", "Code"}};      // outside the key
+  enum Undo { kRollback, kInnerRollback, kFailedWrite, kCloseInTransaction };
+  int serial = 0;
+  for (const Table& t : tables) {
+    for (Undo undo : {kRollback, kInnerRollback, kFailedWrite, kCloseInTransaction}) {
+      SCOPED_TRACE(std::string(t.sql) + ", undone by #" + std::to_string(undo));
+      auto db = Open();
+      auto other = Open();
+      RecordsetPtr rs = db->OpenRecordset(t.sql);
+      LONG handed = 0;
+      auto add = [&] {
+        rs->AddNew();
+        handed = std::max(handed, Long(rs->GetCollect(t.counter)));
+        rs->PutCollect(t.key, ("k" + std::to_string(++serial)).c_str());
+        rs->Update();
+      };
+      switch (undo) {
+        case kRollback:
+          db->BeginTrans();
+          add();
+          add();
+          db->Rollback();
+          break;
+        case kInnerRollback:
+          db->BeginTrans();
+          db->BeginTrans();
+          add();
+          db->Rollback();
+          db->CommitTrans();
+          break;
+        case kFailedWrite:
+          EXPECT_THROW(db->Core()->WriteAtomically("A write that fails",
+                                                   [&] {
+                                                     add();
+                                                     throw std::runtime_error("fails");
+                                                   }),
+                       std::runtime_error);
+          break;
+        case kCloseInTransaction:
+          db->BeginTrans();
+          add();
+          db->Close();
+          db = Open();
+          break;
+      }
+      for (const auto& conn : {db, other}) {
+        RecordsetPtr next = conn->OpenRecordset(t.sql);
+        next->AddNew();
+        EXPECT_GT(Long(next->GetCollect(t.counter)), handed);
+        next->CancelUpdate();
+      }
+    }
+  }
 }
 
 TEST_F(EngineTest, JoinsAndQueriesFindAndReadTheirRows) {

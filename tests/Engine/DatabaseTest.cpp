@@ -1,14 +1,17 @@
 // Databases: creation and opening, passwords, exclusive use, catalog and
 // properties, transactions, compaction, several processes.
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <set>
 
 #include "EngineTestSupport.h"
+#include "Support/ChildProcess.h"
 
 namespace {
 
@@ -64,6 +67,13 @@ TEST_F(EngineTest, ExclusiveOpensAreHonoured) {
   auto exclusive = Open("test.vdb", "", true);
   EXPECT_DAO_ERROR(Open(), 3356);
   exclusive->Close();
+  Open()->Close();
+  // Exclusive and read-only: it reads, refuses writes and keeps others out.
+  auto both = m_engine->OpenDatabase(Path("test.vdb").c_str(), _variant_t(true), _variant_t(true));
+  EXPECT_EQ(CountRows(both, "MSysColumns"), 0);
+  EXPECT_DAO_ERROR(both->Execute("CREATE TABLE t (x LONG)"), 3027);
+  EXPECT_DAO_ERROR(Open(), 3356);
+  both->Close();
   Open()->Close();
 }
 
@@ -168,6 +178,20 @@ TEST_F(EngineTest, FieldsAppendedToAnExistingTableAppearInRecordsets) {
   EXPECT_EQ(Text(after->GetCollect("Notes")), "long text");
   EXPECT_EQ(db->GetTableDefs()->GetItem("Customers")->GetFields()->GetItem("Notes")->GetType(),
             dao::dbMemo);
+  // Another connection that had read the table before sees the new field
+  // with its type in its next recordset, and can write it.
+  auto other = Open();
+  other->OpenRecordset("SELECT * FROM Customers WHERE ID = 1")->Close();
+  td->GetFields()->Append(td->CreateField("Code", static_cast<LONG>(dao::dbText), 4L));
+  RecordsetPtr seen = other->OpenRecordset("SELECT * FROM Customers WHERE ID = 2");
+  ASSERT_EQ(seen->GetFields()->GetCount(), 7);
+  EXPECT_EQ(seen->GetFields()->GetItem("Code")->GetType(), dao::dbText);
+  seen->Edit();
+  seen->PutCollect("Code", "AB");
+  EXPECT_DAO_ERROR(seen->PutCollect("Code", "ABCDE"), 3163);  // its size is known too
+  seen->Update();
+  EXPECT_EQ(Text(db->OpenRecordset("SELECT Code FROM Customers WHERE ID = 2")->GetCollect("Code")),
+            "AB");
 }
 
 TEST_F(EngineTest, PropertiesOnEveryObjectPersistAcrossReopen) {
@@ -358,9 +382,82 @@ TEST_F(EngineTest, ReadOnlyOpensRefuseWrites) {
   EXPECT_EQ(CountRows(db, "Customers WHERE Name = 'X'"), 0);
 }
 
+// A file this process may not write: in a directory it may not write (where
+// the -shm that readers share cannot be made) or with mode 444. As root, whom
+// file modes do not stop, the reading child drops to the user "nobody".
+TEST_F(EngineTest, FilesThisProcessMayNotWriteAreReadReadOnly) {
+  namespace fs = std::filesystem;
+  const fs::path dir = m_dir.path();
+  fs::permissions(dir, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                           fs::perms::others_read | fs::perms::others_exec);
+  fs::create_directory(dir / "ro");
+  fs::create_directory(dir / "rw");
+  CreateCustomers("ro/a.vdb")->Close();
+  CreateCustomers("rw/b.vdb")->Close();
+  const auto readOnlyFile = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
+  const auto readOnlyDir =
+      readOnlyFile | fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec;
+  fs::permissions(dir / "ro" / "a.vdb", readOnlyFile);
+  fs::permissions(dir / "ro", readOnlyDir);
+  fs::permissions(dir / "rw" / "b.vdb", readOnlyFile);
+  fs::permissions(dir / "rw", fs::perms::all);
+  // The child answers 0, or the number of the step that went wrong.
+  vemtest::ChildProcess child([&](const vemtest::ChannelEnd& parent) -> int {
+    if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
+      return 99;
+    auto engine = dao::CreateDBEngine();
+    int step = 0;
+    auto refused = [&](const std::function<void()>& write, int number) {
+      try {
+        write();
+      } catch (const _com_error& e) {
+        return DaoNumber(e) == number;
+      }
+      return false;
+    };
+    try {
+      for (const char* name : {"ro/a.vdb", "rw/b.vdb"}) {
+        for (bool readOnly : {true, false}) {  // as asked, or found so at open
+          auto db =
+              engine->OpenDatabase(Path(name).c_str(), _variant_t(false), _variant_t(readOnly));
+          if (++step, CountRows(db, "Customers") != 3) return step;
+          if (++step, !refused([&] { db->Execute("DELETE FROM Customers"); }, 3027)) return step;
+          RecordsetPtr rs = db->OpenRecordset("SELECT * FROM Customers");
+          if (++step, !refused([&] { rs->AddNew(); }, 3027)) return step;
+        }
+        // Exclusive use needs a lock this process cannot take: refused plainly.
+        auto exclusive = [&] {
+          engine->OpenDatabase(Path(name).c_str(), _variant_t(true), _variant_t(true));
+        };
+        if (++step, !refused(exclusive, 3027)) return step;
+      }
+      // Read without sharing: another process opening the file is noticed.
+      auto db = engine->OpenDatabase(Path("ro/a.vdb").c_str(), _variant_t(false), _variant_t(true));
+      if (++step, CountRows(db, "Customers") != 3) return step;
+      parent.Send('r');
+      if (++step, parent.Receive() != 'w') return step;
+      if (++step, !refused([&] { CountRows(db, "Customers"); }, 3045)) return step;
+    } catch (const _com_error& e) {
+      return 100 + step;
+    }
+    return 0;
+  });
+  ASSERT_EQ(child.channel().Receive(), 'r');
+  fs::permissions(dir / "ro", fs::perms::owner_write, fs::perm_options::add);
+  fs::permissions(dir / "ro" / "a.vdb", fs::perms::owner_write, fs::perm_options::add);
+  {
+    auto writer = Open("ro/a.vdb");
+    writer->Execute("INSERT INTO Customers (Name) VALUES ('Dan')");
+    child.channel().Send('w');
+    EXPECT_EQ(child.Wait(), 0);
+  }
+  fs::permissions(dir / "rw" / "b.vdb", fs::perms::owner_write, fs::perm_options::add);
+}
+
 TEST_F(EngineTest, AutoNumberOutsideThePrimaryKeyIsAssignedToo) {
   auto db = Create();
   db->Execute("CREATE TABLE Codes (Code TEXT(5) PRIMARY KEY, N COUNTER, Label TEXT(20))");
+  db->Execute("INSERT INTO Codes (Code, N) VALUES ('Z', 5)");  // before any AddNew
   RecordsetPtr rs = db->OpenRecordset("Codes");
   for (const char* code : {"A", "B"}) {
     rs->AddNew();
@@ -372,15 +469,20 @@ TEST_F(EngineTest, AutoNumberOutsideThePrimaryKeyIsAssignedToo) {
   EXPECT_EQ(Long(rs->GetCollect("N")), 11);  // past every stored number
   rs->PutCollect("Code", "D");
   rs->Update();
+  db->Execute("UPDATE Codes SET N = 30 WHERE Code = 'Z'");
+  rs->AddNew();
+  EXPECT_EQ(Long(rs->GetCollect("N")), 31);
+  rs->PutCollect("Code", "E");
+  rs->Update();
   rs->Requery();
   std::set<LONG> numbers;
   for (; !rs->GetEOF(); rs->MoveNext()) numbers.insert(Long(rs->GetCollect("N")));
-  EXPECT_EQ(numbers, (std::set<LONG>{1, 2, 10, 11}));
+  EXPECT_EQ(numbers, (std::set<LONG>{6, 7, 10, 11, 30, 31}));
   // The key is a text: a duplicate is refused and the table is unchanged.
   rs->AddNew();
   rs->PutCollect("Code", "a");
   EXPECT_DAO_ERROR(rs->Update(), 3022);
-  EXPECT_EQ(CountRows(db, "Codes"), 4);
+  EXPECT_EQ(CountRows(db, "Codes"), 6);
 }
 
 TEST_F(EngineTest, ClosedObjectsRefuseWork) {

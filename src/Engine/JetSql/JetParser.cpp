@@ -1293,8 +1293,9 @@ class Parser {
       s.having = std::move(e.sql);
     }
     s.aggregate = !s.groupBy.empty() || selectAggregate || havingAggregate;
-    if (!s.having.empty() && !s.aggregate)
-      FailAt(havingToken, "HAVING without GROUP BY or an aggregate function");
+    // HAVING needs groups to filter; SQLite's meaning without GROUP BY (one
+    // group, bare columns taken from any row) is not Jet's.
+    if (!s.having.empty() && s.groupBy.empty()) FailAt(havingToken, "HAVING without GROUP BY");
     if (AcceptKeyword("ORDER")) {
       ExpectKeyword("BY");
       ClauseScope scope(*this, true, "ORDER BY");
