@@ -611,6 +611,21 @@ TEST_F(EngineTest, TextsOfOneShapeFindTheirOwnRows) {
   rs->FindFirst("Name = 'Ann'");  // outside the recordset's condition
   EXPECT_TRUE(rs->GetNoMatch());
   EXPECT_EQ(ids("SELECT * FROM Customers WHERE ID = 4"), "Olga");
+  // One-off texts (a DELETE per record through Execute, a criteria per Find)
+  // stay out of the statement cache; texts that come again enter it, which
+  // keeps the least recently used ones within its bound.
+  const dao::Connection& conn = db->Core()->Conn();
+  const std::size_t before = conn.CachedTexts();
+  for (int i = 0; i < 600; ++i) {
+    db->Execute(("DELETE FROM Customers WHERE ID = " + std::to_string(1000 + i)).c_str());
+    rs->FindFirst(("ID = " + std::to_string(1000 + i)).c_str());
+  }
+  EXPECT_LE(conn.CachedTexts(), before + 4);
+  for (int i = 0; i < 600; ++i)
+    for (int again = 0; again < 2; ++again)
+      db->Execute(("DELETE FROM Customers WHERE ID = " + std::to_string(1000 + i)).c_str());
+  EXPECT_EQ(conn.CachedTexts(), dao::Connection::kMaxCachedTexts);
+  EXPECT_EQ(ids("SELECT * FROM Customers WHERE ID = 4"), "Olga");
 }
 
 TEST_F(EngineTest, SchemaChangesAreSeenByTextsOpenedBefore) {

@@ -1,0 +1,208 @@
+// engine_scale_bench: costs that must stay flat as a table or a connection's
+// history grows, each at two sizes (the ratio of their per-item times shows
+// whether the cost is flat), with the raw SQLite C API beneath it.
+//
+// Workloads:
+//   KeyedAfterOneOffs/<n>  n distinct one-off texts first (a DELETE per record
+//                          through Execute and a Find criteria per value, half
+//                          each), then 10,000 keyed one-record opens, timed;
+//                          the per-open time must not grow with n
+//   KeyedRawBound          the floor beneath it: one prepared statement, bound
+//   AutoNumberAppend/<n>   n rows appended by AddNew/Update into a table whose
+//                          AutoNumber is not its primary key, in transactions
+//                          of 1,000; the per-row time must not grow with n
+//   AutoNumberAppendRaw/<n> the same rows through one INSERT statement, the
+//                          numbers counted by the caller
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <random>
+#include <string>
+
+#include "Engine/Dao.h"
+
+namespace {
+
+constexpr int kRows = 10000;   // rows of the table the keyed opens read
+constexpr int kKeyed = 10000;  // keyed opens per iteration
+constexpr int kBatch = 1000;   // appended rows per transaction
+
+struct Fixture {
+  Fixture() {
+    dir = std::filesystem::temp_directory_path() /
+          ("engine_scale_bench_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    path = (dir / "bench.vdb").string();
+    engine = dao::CreateDBEngine();
+    auto db = engine->CreateDatabase(path.c_str());
+    db->Execute("CREATE TABLE t (ID COUNTER PRIMARY KEY, Name TEXT(50), Amount DOUBLE, Qty LONG)");
+    db->BeginTrans();
+    auto rs = db->OpenRecordset("SELECT * FROM t WHERE ID = 0");
+    for (int i = 0; i < kRows; ++i) {
+      rs->AddNew();
+      rs->PutCollect("Name", ("name " + std::to_string(i)).c_str());
+      rs->PutCollect("Amount", i * 1.5);
+      rs->PutCollect("Qty", static_cast<LONG>(i % 1000));
+      rs->Update();
+    }
+    db->CommitTrans();
+    db->Close();
+  }
+  ~Fixture() {
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+  }
+  dao::DatabasePtr Open() { return engine->OpenDatabase(path.c_str()); }
+  std::filesystem::path dir;
+  std::string path;
+  dao::DBEnginePtr engine;
+};
+
+Fixture& F() {
+  static Fixture f;
+  return f;
+}
+
+void KeyedOpens(const dao::DatabasePtr& db, std::mt19937& rng, double& sum) {
+  std::uniform_int_distribution<int> pick(1, kRows);
+  for (int i = 0; i < kKeyed; ++i) {
+    std::string sql = "SELECT * FROM t WHERE ID = " + std::to_string(pick(rng)) + ";";
+    auto rs = db->OpenRecordset(sql.c_str());
+    sum += static_cast<LONG>(rs->GetCollect("ID"));
+    _variant_t n = rs->GetCollect("Name");
+    sum += SysStringLen(n.bstrVal);
+    sum += static_cast<double>(rs->GetCollect("Amount"));
+    sum += static_cast<LONG>(rs->GetCollect("Qty"));
+    rs->Close();
+  }
+}
+
+void BM_KeyedAfterOneOffs(benchmark::State& state) {
+  auto& f = F();
+  auto db = f.Open();  // a connection of its own: a fresh history
+  const int oneOffs = static_cast<int>(state.range(0));
+  auto finder = db->OpenRecordset("SELECT * FROM t WHERE Qty = 7");
+  for (int i = 0; i < oneOffs; ++i) {
+    if (i % 2)
+      db->Execute(("DELETE FROM t WHERE ID = " + std::to_string(kRows + i)).c_str());
+    else
+      finder->FindFirst(("Amount = " + std::to_string(i) + ".25").c_str());
+  }
+  std::mt19937 rng(42);
+  double sum = 0;
+  for (auto _ : state) KeyedOpens(db, rng, sum);
+  benchmark::DoNotOptimize(sum);
+  finder->Close();
+  db->Close();
+  state.SetItemsProcessed(state.iterations() * kKeyed);
+}
+
+void BM_KeyedRawBound(benchmark::State& state) {
+  auto& f = F();
+  sqlite3* raw = nullptr;
+  sqlite3_open_v2(f.path.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
+  sqlite3_stmt* s = nullptr;
+  sqlite3_prepare_v2(raw, "SELECT * FROM t WHERE ID = ?1", -1, &s, nullptr);
+  std::mt19937 rng(42);
+  std::uniform_int_distribution<int> pick(1, kRows);
+  double sum = 0;
+  for (auto _ : state) {
+    for (int i = 0; i < kKeyed; ++i) {
+      sqlite3_bind_int(s, 1, pick(rng));
+      if (sqlite3_step(s) == SQLITE_ROW) {
+        sum += sqlite3_column_int(s, 0);
+        std::string n(reinterpret_cast<const char*>(sqlite3_column_text(s, 1)),
+                      static_cast<std::size_t>(sqlite3_column_bytes(s, 1)));
+        sum +=
+            static_cast<double>(n.size()) + sqlite3_column_double(s, 2) + sqlite3_column_int(s, 3);
+      }
+      sqlite3_reset(s);
+    }
+  }
+  benchmark::DoNotOptimize(sum);
+  sqlite3_finalize(s);
+  sqlite3_close_v2(raw);
+  state.SetItemsProcessed(state.iterations() * kKeyed);
+}
+
+void BM_AutoNumberAppend(benchmark::State& state) {
+  auto& f = F();
+  auto db = f.Open();
+  const int rows = static_cast<int>(state.range(0));
+  _variant_t code("Code"), value("V");
+  for (auto _ : state) {
+    state.PauseTiming();
+    db->Execute("CREATE TABLE c (Code LONG PRIMARY KEY, N COUNTER, V LONG)");
+    state.ResumeTiming();
+    auto rs = db->OpenRecordset("SELECT * FROM c WHERE Code = 0");
+    for (int i = 0; i < rows; ++i) {
+      if (i % kBatch == 0) db->BeginTrans();
+      rs->AddNew();
+      rs->PutCollect(code, static_cast<LONG>(i));
+      rs->PutCollect(value, static_cast<LONG>(i % 100));
+      rs->Update();
+      if (i % kBatch == kBatch - 1 || i == rows - 1) db->CommitTrans();
+    }
+    rs->Close();
+    state.PauseTiming();
+    db->Execute("DROP TABLE c");
+    state.ResumeTiming();
+  }
+  db->Close();
+  state.SetItemsProcessed(state.iterations() * rows);
+}
+
+void BM_AutoNumberAppendRaw(benchmark::State& state) {
+  auto& f = F();
+  sqlite3* raw = nullptr;
+  sqlite3_open_v2(f.path.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+  sqlite3_busy_timeout(raw, 10000);
+  const int rows = static_cast<int>(state.range(0));
+  for (auto _ : state) {
+    state.PauseTiming();
+    sqlite3_exec(raw, "CREATE TABLE r (Code INTEGER NOT NULL PRIMARY KEY, N INTEGER, V INTEGER)",
+                 nullptr, nullptr, nullptr);
+    state.ResumeTiming();
+    sqlite3_stmt* s = nullptr;
+    sqlite3_prepare_v2(raw, "INSERT INTO r (Code, N, V) VALUES (?1, ?2, ?3)", -1, &s, nullptr);
+    for (int i = 0; i < rows; ++i) {
+      if (i % kBatch == 0) sqlite3_exec(raw, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+      sqlite3_bind_int(s, 1, i);
+      sqlite3_bind_int(s, 2, i + 1);
+      sqlite3_bind_int(s, 3, i % 100);
+      sqlite3_step(s);
+      sqlite3_reset(s);
+      if (i % kBatch == kBatch - 1 || i == rows - 1)
+        sqlite3_exec(raw, "COMMIT", nullptr, nullptr, nullptr);
+    }
+    sqlite3_finalize(s);
+    state.PauseTiming();
+    sqlite3_exec(raw, "DROP TABLE r", nullptr, nullptr, nullptr);
+    state.ResumeTiming();
+  }
+  sqlite3_close_v2(raw);
+  state.SetItemsProcessed(state.iterations() * rows);
+}
+
+BENCHMARK(BM_KeyedAfterOneOffs)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->Iterations(5)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_KeyedRawBound)->Iterations(5)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AutoNumberAppend)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AutoNumberAppendRaw)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
