@@ -8,7 +8,8 @@
 //   MSysIndexes(TableName, IndexName, SqliteName, IsPrimary, IsUnique, IsRequired, Fields)
 //   MSysQueries(Name, SQL)                  stored queries; each is also a view
 //   MSysProperties(Kind, ObjectName, SubName, Name, Type, Value)
-//   MSysAutoNumbers(TableName, ColumnName, NextValue)  counters that are not the rowid
+//   MSysAutoNumbers(TableName, ColumnName, NextValue)  counters that are not the rowid,
+//                                           kept ahead of their columns by triggers
 // An AutoNumber that is the table's INTEGER PRIMARY KEY AUTOINCREMENT takes
 // its numbers from sqlite_sequence instead, so that SQLite never hands out a
 // number that AddNew has reserved.
