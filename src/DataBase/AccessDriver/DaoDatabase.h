@@ -180,6 +180,9 @@ class DaoDatabase : public IDatabase {
   void ReencryptAllAtomically(const std::function<void()>& beforeCommit);
   // Re-enciphers the columns of the table of recordDef, record by record.
   void ReencryptTable(const SRecordDef& recordDef, const std::vector<WalkColumn>& columns);
+  // True while this database's connection is inside a transaction (which
+  // the engine always begins holding the write lock).
+  bool InWriteTransaction();
   // The engine connection's data version: it moves when another connection
   // commits (this connection's own commits leave it).
   std::int64_t DataVersion();

@@ -349,6 +349,14 @@ void DaoDatabase::WriteKeyCheck(const Md5Context& keyState) {
 
 void DaoDatabase::UpdateUnderKeyInForce(const std::function<void()>& update) {
   dao::Database& db = GetEngineDatabase();
+  if (InWriteTransaction()) {
+    // The client's transaction holds the write lock: no other connection
+    // can commit between the check and the update, and a refused write
+    // stores nothing since the update does not run.
+    CheckKeyInForce(m_cipher.GetWriteKeyState(), false);
+    CallEngine(m_pModel, update);
+    return;
+  }
   CallEngine(m_pModel, [&] { db.BeginTrans(); });
   try {
     CheckKeyInForce(m_cipher.GetWriteKeyState(), false);
@@ -363,5 +371,17 @@ void DaoDatabase::UpdateUnderKeyInForce(const std::function<void()>& update) {
       // The write's own error is the one to report.
     }
     throw;
+  }
+}
+
+bool DaoDatabase::InWriteTransaction() {
+  try {
+    // The engine begins every transaction with BEGIN IMMEDIATE: outside
+    // autocommit, this connection holds the write lock.
+    return sqlite3_get_autocommit(GetEngineDatabase().Core()->Conn().db()) == 0;
+  } catch (const dao::EngineError& error) {
+    throw vem_error(
+        "cannot tell whether database " + m_path + " is in a transaction: " + error.what(),
+        error.hresult());
   }
 }
