@@ -59,8 +59,10 @@ class DaoDatabase : public IDatabase {
   // Moves the encrypted values from format 1.0 to 1.1 and records driver
   // version 0x01010000 (ulVersion 0 means that version; any other answers
   // false, as does a database not in format 1.0). The walk and the property
-  // write form one transaction: on failure nothing changes (values, the
-  // property, both version members) and the walk's error is raised.
+  // write form one transaction, which first checks that the key held is the
+  // one in force (vem_error kVemErrStaleKey otherwise) and ends by recording
+  // its check value: on failure nothing changes (values, the property, both
+  // version members) and the walk's error is raised.
   bool UpgradeDriverVersion(ULONG ulVersion) override;
 
   void Open() override;
