@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <system_error>
 #include <utility>
@@ -25,10 +27,12 @@
 #include "Utility/Coding.h"
 
 // One thread's engine: created by the thread's first database object,
-// released with its last one. Lives in the thread's slot of ThreadEngineSlot.
+// released with its last one, wherever that one is destroyed.
 struct ThreadEngine {
-  dao::DBEnginePtr m_pEngine;
-  LONG m_lUseCount = 0;  // database objects of the thread that use the engine
+  dao::DBEnginePtr m_pEngine;  // empty while no database uses it
+  LONG m_lUseCount = 0;        // database objects that use the engine
+  DWORD m_dwThreadId = 0;      // the thread that created it and initialised COM
+  bool m_bListed = true;       // in the registry: that thread has not ended
 };
 
 namespace {
@@ -39,36 +43,64 @@ constexpr short kDbLong = 4;  // DAO's property type of a long
 constexpr const char* kDriverVersionProperty = "vemDriverVersion";
 constexpr const char* kDatabaseVersionProperty = "vemDatabaseVersion";
 
-// The process-wide thread-local slot of the ThreadEngine records and the
-// critical section that guards every change to them. Allocated on first use
-// (the first database object of the process) and freed at process end.
-class ThreadEngineSlot {
+// The process-wide registry of the ThreadEngine records, one per thread that
+// has (or had, until it ended) a database object, and the critical section
+// that guards every change to them. A record is found by its thread's id,
+// never through the destroying thread's own state, so a database may be
+// released on any thread. COM is initialised by a record's thread and
+// uninitialised on that thread only: when the last database of thread T is
+// released on another thread, the engine goes, but T's COM initialisation
+// stays with the record until T's next database reuses it or T ends.
+// Never destroyed: thread-exit hooks may run after static destructors.
+class ThreadEngines {
  public:
-  ThreadEngineSlot() : m_dwIndex(TlsAlloc()) {}
-  ~ThreadEngineSlot() {
-    if (m_dwIndex != TLS_OUT_OF_INDEXES) TlsFree(m_dwIndex);
-  }
-  ThreadEngineSlot(const ThreadEngineSlot&) = delete;
-  ThreadEngineSlot& operator=(const ThreadEngineSlot&) = delete;
-
-  ThreadEngine* Get() const {
-    return m_dwIndex == TLS_OUT_OF_INDEXES ? nullptr
-                                           : static_cast<ThreadEngine*>(TlsGetValue(m_dwIndex));
-  }
-  bool Set(ThreadEngine* pRecord) const {
-    return m_dwIndex != TLS_OUT_OF_INDEXES && TlsSetValue(m_dwIndex, pRecord) != FALSE;
-  }
   CritSection& Lock() { return m_lock; }
+  // REQUIRES: Lock() held (for all three).
+  ThreadEngine* Find(DWORD dwThreadId) const {
+    const auto it = m_byThread.find(dwThreadId);
+    return it != m_byThread.end() ? it->second : nullptr;
+  }
+  void Add(ThreadEngine* pRecord) { m_byThread[pRecord->m_dwThreadId] = pRecord; }
+  void Remove(ThreadEngine* pRecord) {
+    m_byThread.erase(pRecord->m_dwThreadId);
+    pRecord->m_bListed = false;
+  }
 
  private:
-  DWORD m_dwIndex;
   CritSection m_lock;
+  // Guarded by m_lock:
+  std::map<DWORD, ThreadEngine*> m_byThread;  // owned; use count >= 0
 };
 
-ThreadEngineSlot& EngineSlot() {
-  static ThreadEngineSlot slot;
-  return slot;
+ThreadEngines& Engines() {
+  static ThreadEngines* const pEngines = new ThreadEngines();
+  return *pEngines;
 }
+
+// Runs when a thread that created a database ends: its record leaves the
+// registry (thread ids are reused). A record no database uses any more is
+// freed, and the thread's COM initialisation undone; one still in use is
+// freed by the release of its last database.
+class ThreadExitHook {
+ public:
+  void Arm() { m_bArmed = true; }
+  ~ThreadExitHook() {
+    if (!m_bArmed) return;
+    ThreadEngines& engines = Engines();
+    std::lock_guard<CritSection> guard(engines.Lock());
+    ThreadEngine* pRecord = engines.Find(GetCurrentThreadId());
+    if (pRecord == nullptr) return;
+    engines.Remove(pRecord);
+    if (pRecord->m_lUseCount > 0) return;
+    delete pRecord;
+    CoUninitialize();
+  }
+
+ private:
+  bool m_bArmed = false;
+};
+
+thread_local ThreadExitHook t_exitHook;
 
 // Reads the long property `name` of the database into lValue: the failing
 // lookup's HRESULT when it is missing, E_INVALIDARG when it is not of type
@@ -101,21 +133,6 @@ ULONG ReadVersion(dao::Database& db, const char* name) {
   LONG lValue = 0;
   if (FAILED(ReadLongProperty(db, name, lValue))) return DaoDatabase::kDefaultVersion;
   return static_cast<ULONG>(lValue);
-}
-
-// Sets the property `name` (type, value), creating and appending it when
-// the database has none of that name. Raises _com_error.
-void WriteProperty(dao::Database& db, const char* name, short type, const _variant_t& vValue) {
-  dao::PropertiesPtr pProperties = db.GetProperties();
-  if (!pProperties) _com_issue_error(E_POINTER);
-  dao::PropertyPtr pProperty;
-  if (SUCCEEDED(pProperties->get_Item(_variant_t(name), &pProperty)) && pProperty) {
-    pProperty->PutValue(vValue);
-    return;
-  }
-  dao::PropertyPtr pNew =
-      db.CreateProperty(_variant_t(name), _variant_t(static_cast<LONG>(type)), vValue);
-  pProperties->Append(pNew);
 }
 
 bool TableExists(dao::Database& db, const char* name) {
@@ -165,57 +182,75 @@ DaoDatabase::~DaoDatabase() {
 }
 
 void DaoDatabase::AcquireThreadEngine() {
-  ThreadEngineSlot& slot = EngineSlot();
-  std::lock_guard<CritSection> guard(slot.Lock());
-  ThreadEngine* pRecord = slot.Get();
-  if (pRecord != nullptr) {
+  ThreadEngines& engines = Engines();
+  std::lock_guard<CritSection> guard(engines.Lock());
+  const DWORD dwThreadId = GetCurrentThreadId();
+  ThreadEngine* pRecord = engines.Find(dwThreadId);
+  if (pRecord != nullptr && pRecord->m_lUseCount > 0) {
     ++pRecord->m_lUseCount;
     m_pThreadEngine = pRecord;
     return;
   }
-  if (FAILED(CoInitialize(nullptr))) {
+  // A record without users kept this thread's COM initialisation (its last
+  // database was released on another thread): only the engine is new.
+  const bool bInitialize = pRecord == nullptr;
+  if (bInitialize && FAILED(CoInitialize(nullptr))) {
     if (m_pModel != nullptr)
       m_pModel->GetBackChannel().Trace(kTraceLevel, kTraceFile, 1595, "fatal CoInitialize");
     throw vem_error(kVemErrComInitFailed);
   }
-  auto pNew = std::make_unique<ThreadEngine>();
+  std::unique_ptr<ThreadEngine> pNew;
   try {
-    pNew->m_pEngine = dao::CreateDBEngine();
-    if (!pNew->m_pEngine) _com_issue_error(E_POINTER);
-    if (!slot.Set(pNew.get())) _com_issue_error(E_OUTOFMEMORY);
+    dao::DBEnginePtr pEngine = dao::CreateDBEngine();
+    if (!pEngine) _com_issue_error(E_POINTER);
+    if (bInitialize) {
+      pNew = std::make_unique<ThreadEngine>();
+      pNew->m_dwThreadId = dwThreadId;
+      pRecord = pNew.get();
+    }
+    pRecord->m_pEngine = std::move(pEngine);
   } catch (const _com_error& error) {
     if (m_pModel != nullptr)
       m_pModel->GetBackChannel().Trace(kTraceLevel, kTraceFile, 1613,
                                        "fatal exception DBEngine could not be created");
-    pNew.reset();
-    CoUninitialize();
+    if (bInitialize) CoUninitialize();
     RaiseEngineError(error, m_pModel);
   } catch (...) {
-    pNew.reset();
-    CoUninitialize();
+    if (bInitialize) CoUninitialize();
     throw;
   }
-  pNew->m_lUseCount = 1;
-  m_pThreadEngine = pNew.release();
+  if (bInitialize) {
+    engines.Add(pNew.release());
+    t_exitHook.Arm();
+  }
+  pRecord->m_lUseCount = 1;
+  m_pThreadEngine = pRecord;
 }
 
 LONG DaoDatabase::TEST_ThreadEngineUseCount() {
-  ThreadEngineSlot& slot = EngineSlot();
-  std::lock_guard<CritSection> guard(slot.Lock());
-  const ThreadEngine* pRecord = slot.Get();
+  ThreadEngines& engines = Engines();
+  std::lock_guard<CritSection> guard(engines.Lock());
+  const ThreadEngine* pRecord = engines.Find(GetCurrentThreadId());
   return pRecord != nullptr ? pRecord->m_lUseCount : 0;
 }
 
 void DaoDatabase::ReleaseThreadEngine() noexcept {
   if (m_pThreadEngine == nullptr) return;
-  ThreadEngineSlot& slot = EngineSlot();
-  std::lock_guard<CritSection> guard(slot.Lock());
+  ThreadEngines& engines = Engines();
+  std::lock_guard<CritSection> guard(engines.Lock());
   ThreadEngine* pRecord = m_pThreadEngine;
   m_pThreadEngine = nullptr;
   if (--pRecord->m_lUseCount > 0) return;
-  if (slot.Get() == pRecord) slot.Set(nullptr);
-  delete pRecord;  // releases the engine
-  CoUninitialize();
+  pRecord->m_pEngine.reset();  // no database uses the engine any more
+  if (!pRecord->m_bListed) {
+    delete pRecord;  // its thread has ended: there is no COM to undo on it
+  } else if (pRecord->m_dwThreadId == GetCurrentThreadId()) {
+    engines.Remove(pRecord);
+    delete pRecord;
+    CoUninitialize();
+  }
+  // Otherwise the record keeps its thread's COM initialisation (see
+  // ThreadEngines).
 }
 
 void DaoDatabase::Open() {
@@ -270,6 +305,20 @@ std::string DaoDatabase::MutexNameOf(const std::string& databaseName) {
       name += c;
   }
   return name;
+}
+
+void DaoDatabase::WriteProperty(dao::Database& db, const char* name, short type,
+                                const _variant_t& vValue) {
+  dao::PropertiesPtr pProperties = db.GetProperties();
+  if (!pProperties) _com_issue_error(E_POINTER);
+  dao::PropertyPtr pProperty;
+  if (SUCCEEDED(pProperties->get_Item(_variant_t(name), &pProperty)) && pProperty) {
+    pProperty->PutValue(vValue);
+    return;
+  }
+  dao::PropertyPtr pNew =
+      db.CreateProperty(_variant_t(name), _variant_t(static_cast<LONG>(type)), vValue);
+  pProperties->Append(pNew);
 }
 
 dao::Database& DaoDatabase::GetEngineDatabase() {
@@ -348,26 +397,6 @@ void DaoDatabase::SetSecret(const BYTE* pSecret, ULONG ulSecretLength, const BYT
   m_cipher.SetSecret(pSecret, ulSecretLength, pRandom, ulRandomLength);
 }
 
-void DaoDatabase::ChangeSecret(const BYTE* /*pOldSecret*/, ULONG /*ulOldLength*/,
-                               const BYTE* pNewSecret, ULONG ulNewLength, const BYTE* pRandom,
-                               ULONG ulRandomLength) {
-  // The old key is whatever this database holds now, not the old secret
-  // passed in. Values are read with it and written with the new one.
-  const FieldCipher::KeyStates before = m_cipher.SaveKeyStates();
-  SetSecret(pNewSecret, ulNewLength, pRandom, ulRandomLength);
-  const FieldCipher::KeyStates after = m_cipher.SaveKeyStates();
-  m_cipher.SetReadKeyState(before.read);
-  try {
-    ReencryptAllAtomically({});
-  } catch (...) {
-    // The walk was rolled back: every value is still under the old key, so
-    // both sides (and the salt) return to it.
-    m_cipher.RestoreKeyStates(before);
-    throw;
-  }
-  m_cipher.SetReadKeyState(after.read);
-}
-
 std::string DaoDatabase::IdCondition(const SRecordDef& recordDef, IRecord& rRecord) {
   if (recordDef.m_idFields.empty())
     throw vem_error("record definition " + recordDef.m_name + " (id " +
@@ -430,142 +459,6 @@ std::unique_ptr<IRecordsetStrategy> DaoDatabase::CreateRecordsetStrategy(
 
 std::unique_ptr<ICommand> DaoDatabase::CreateCommand(const SCommandDef& /*commandDef*/) {
   return nullptr;
-}
-
-namespace {
-
-// Reads the value of one encrypted field through the loader view and writes
-// it back through the saver view, as its own update of the current record.
-void ReencryptField(IRecordsetStrategy& strategy, const SFieldDef& field) {
-  IDaoLoader& loader = strategy.GetLoader();
-  const LONG lID = field.m_lID;
-  switch (field.Type()) {
-    case FieldType::STRING: {
-      std::string value;
-      loader.GetString(lID, value);
-      strategy.BeginUpdate().PutString(lID, value);
-      break;
-    }
-    case FieldType::BOOL: {
-      bool value = false;
-      loader.GetBool(lID, value);
-      strategy.BeginUpdate().PutBool(lID, value);
-      break;
-    }
-    case FieldType::CHAR: {
-      std::int8_t value = 0;
-      loader.GetChar(lID, value);
-      strategy.BeginUpdate().PutChar(lID, value);
-      break;
-    }
-    case FieldType::UCHAR: {
-      BYTE value = 0;
-      loader.GetUChar(lID, value);
-      strategy.BeginUpdate().PutUChar(lID, value);
-      break;
-    }
-    case FieldType::SHORT: {
-      SHORT value = 0;
-      loader.GetShort(lID, value);
-      strategy.BeginUpdate().PutShort(lID, value);
-      break;
-    }
-    case FieldType::USHORT: {
-      USHORT value = 0;
-      loader.GetUShort(lID, value);
-      strategy.BeginUpdate().PutUShort(lID, value);
-      break;
-    }
-    case FieldType::LONG: {
-      LONG value = 0;
-      loader.GetLong(lID, value);
-      strategy.BeginUpdate().PutLong(lID, value);
-      break;
-    }
-    case FieldType::ULONG: {
-      ULONG value = 0;
-      loader.GetULong(lID, value);
-      strategy.BeginUpdate().PutULong(lID, value);
-      break;
-    }
-    case FieldType::FLOAT: {
-      float value = 0;
-      loader.GetFloat(lID, value);
-      strategy.BeginUpdate().PutFloat(lID, value);
-      break;
-    }
-    case FieldType::DOUBLE: {
-      double value = 0;
-      loader.GetDouble(lID, value);
-      strategy.BeginUpdate().PutDouble(lID, value);
-      break;
-    }
-    case FieldType::DATETIME: {
-      DateParts value;
-      loader.GetDate(lID, value);
-      strategy.BeginUpdate().PutDate(lID, value);
-      break;
-    }
-    default:
-      return;  // BLOB and unknown codes hold nothing to re-encrypt
-  }
-  strategy.FinishUpdate();
-}
-
-}  // namespace
-
-void DaoDatabase::ReencryptAll() {
-  if (m_pModel == nullptr) return;
-  // Only the record definitions of this database: those of another database
-  // name tables this file does not have (each database rewrites its own).
-  m_pModel->ForEachRecordDef([&](const SRecordDef& recordDef) {
-    if (recordDef.m_lDatabaseID != m_lID) return;
-    std::vector<const SFieldDef*> encrypted;
-    for (const std::shared_ptr<const SFieldDef>& pField : recordDef.m_fields)
-      if (pField->m_bCrypt) encrypted.push_back(pField.get());
-    if (encrypted.empty()) return;
-    DaoRecordsetStrategy strategy(*this, recordDef);
-    strategy.Open();
-    const bool bReadFormat10 = (m_ulDriverVersion >> 16) == kCipherFormat10;
-    while (!strategy.IsEOF()) {
-      for (const SFieldDef* pField : encrypted) {
-        // A column without a value (NULL) has nothing to re-encrypt: reading
-        // it would fail in format 1.1 and turn a number into 0 in 1.0. Only
-        // the format 1.0 form of an empty text (NULL) is rewritten, so that
-        // it reads back as the empty text in format 1.1.
-        if (strategy.HoldsNoText(pField->m_lID) &&
-            !(bReadFormat10 && pField->Type() == FieldType::STRING))
-          continue;
-        ReencryptField(strategy, *pField);
-      }
-      strategy.MoveNext();
-    }
-    strategy.Close();
-  });
-}
-
-void DaoDatabase::ReencryptAllAtomically(const std::function<void()>& beforeCommit) {
-  if (!IsOpen()) {
-    // Raises (the database is not open) as soon as a record definition of
-    // this database has an encrypted field; otherwise there is nothing to do.
-    ReencryptAll();
-    if (beforeCommit) beforeCommit();
-    return;
-  }
-  BeginTrans();
-  try {
-    ReencryptAll();
-    if (beforeCommit) beforeCommit();
-    CommitTrans();
-  } catch (...) {
-    try {
-      Rollback();
-    } catch (...) {
-      // The walk's own error is the one to report; the rollback's failure
-      // has been traced by the translation.
-    }
-    throw;
-  }
 }
 
 // Compaction: the engine compacts the file into a new file in the same

@@ -2,10 +2,14 @@
 // (IDatabase over dao::Database).
 //
 // Per-thread engine: every thread that constructs a database gets one
-// DBEngine, kept in a ThreadEngine record (engine and use count) in a
-// process-wide thread-local slot. The first database of a thread
-// initialises COM on it and creates the engine; the last one destroyed
-// releases both. One process-wide critical section guards that bookkeeping.
+// DBEngine, kept in a ThreadEngine record (engine, use count, thread) in a
+// process-wide registry found by thread id. The first database of a thread
+// initialises COM on it and creates the engine; the last one released
+// releases the engine, on whatever thread that happens (threading model
+// "both"). COM is uninitialised on the thread that initialised it only:
+// at once when the last database goes on that thread, otherwise when that
+// thread's next database is released there or the thread ends. One
+// process-wide critical section guards that bookkeeping.
 //
 // Named mutex: on open the mutex is renamed after the engine's Database
 // Name ("$" -> "$$", then ":", "\", "/" and "." -> "$"), so that every
@@ -13,15 +17,16 @@
 // blob store holds it around its file work.
 //
 // Failures are raised as vem_error; engine failures are traced to the
-// model's back channel first (see DaoException.h). A database is used on
-// the thread that created it, by one thread at a time, and is destroyed on
-// that thread too: the last database of a thread empties that thread's slot
-// and uninitialises COM on it.
+// model's back channel first (see DaoException.h). A database is used by
+// one thread at a time, through the engine of the thread that created it;
+// it may be destroyed on any thread.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "DataBase/AccessDriver/FieldCipher.h"
 #include "DataBase/AccessDriver/IDatabase.h"
@@ -30,6 +35,8 @@
 #include "Utility/Thread.h"
 
 struct ThreadEngine;
+struct SFieldDef;
+struct SRecordDef;
 
 class DaoDatabase : public IDatabase {
  public:
@@ -52,8 +59,10 @@ class DaoDatabase : public IDatabase {
   // Moves the encrypted values from format 1.0 to 1.1 and records driver
   // version 0x01010000 (ulVersion 0 means that version; any other answers
   // false, as does a database not in format 1.0). The walk and the property
-  // write form one transaction: on failure nothing changes (values, the
-  // property, both version members) and the walk's error is raised.
+  // write form one transaction, which first checks that the key held is the
+  // one in force (vem_error kVemErrStaleKey otherwise) and ends by recording
+  // its check value: on failure nothing changes (values, the property, both
+  // version members) and the walk's error is raised.
   bool UpgradeDriverVersion(ULONG ulVersion) override;
 
   void Open() override;
@@ -74,9 +83,12 @@ class DaoDatabase : public IDatabase {
   // Sets the new secret and rewrites every encrypted value of this database
   // under it (ReencryptAll, read with the key held before the call). The old
   // secret passed in is not used. All or nothing per database: the walk runs
-  // in one transaction; when it fails, it is rolled back and both key states
-  // and the salt return to what they were, so the database reads and writes
-  // exactly as before; the error that ended the walk is raised. In a model
+  // in one transaction, which first checks that the key held before the call
+  // is the one in force (vem_error kVemErrStaleKey otherwise) and ends by
+  // recording the new key's check value; when it fails, it is rolled back
+  // and both key states and the salt return to what they were, so the
+  // database reads and writes exactly as before; the error that ended the
+  // walk is raised. In a model
   // with several databases each one changes on its own: databases whose
   // change succeeded before another one failed keep the new key (each is
   // consistent in itself), the failed one and those after it the old key.
@@ -91,21 +103,43 @@ class DaoDatabase : public IDatabase {
   std::unique_ptr<IRecordsetStrategy> CreateRecordsetStrategy(const SRecordDef& recordDef) override;
   std::unique_ptr<ICommand> CreateCommand(const SCommandDef& commandDef) override;
 
-  // Rewrites every encrypted value of the record definitions that belong to
-  // this database, through this database (a definition of another database
-  // names a table of another file and is left to that database's own walk;
-  // empty record slots are skipped). Each value is read through the loader
-  // view with the read key state in the stored format and written back
-  // through the saver view, as its own update, with the write key state in
-  // the target format. NULL columns have no value and are skipped, except
-  // the NULL that format 1.0 stores for an empty text; fields of a type
-  // without a value to encipher (BLOB, unknown codes) are not touched.
-  // Runs outside a transaction and stops at the first error, leaving the
+  // Rewrites every encrypted value of the tables of this database, through
+  // this database: the tables of the record definitions that name this
+  // database (those of another database name tables of another file and are
+  // left to that database's own walk; a record definition over a stored
+  // query shows rows of tables and is left out), each table and each column
+  // once, in the order of the record definitions. Each value's plain bytes
+  // are deciphered exactly as stored (read key state, stored format),
+  // whatever the field's type and whether or not they make a valid value of
+  // it, and enciphered again (write key state, target format) as their own
+  // update: every value reads the same afterwards, and no value can block
+  // the walk. NULL columns have no value and are skipped, except the NULL
+  // that format 1.0 stores for an empty text when the target is format 1.1;
+  // fields of a type without a value to encipher (BLOB, unknown codes) are
+  // not touched. Runs outside a transaction and stops at the first error (a
+  // value whose MAC fails, an engine error, a failed move), leaving the
   // values rewritten so far: ChangeSecret and UpgradeDriverVersion wrap it
   // in one.
   virtual void ReencryptAll();
 
   // ---- For the driver's loaders, savers, strategies and the blob store ----
+
+  // Runs update (the engine Update of a record that holds values enciphered
+  // with the write key state) in a write transaction (nested in the
+  // client's, if one is open) that first checks that the write key state is
+  // the one in force: the database's key check value was made with it, or
+  // the database has none. Otherwise raises vem_error (kVemErrStaleKey, or
+  // kVemErrKeyCheckDamaged for an unreadable check value) without running
+  // update. The check costs a data version query while no other connection
+  // has committed since the last one.
+  void UpdateUnderKeyInForce(const std::function<void()>& update);
+
+  // An encrypted column of the walk, with the record definition whose name
+  // and first id field its values' MACs bind.
+  struct WalkColumn {
+    const SFieldDef* pField;
+    const SRecordDef* pRecordDef;
+  };
 
   // The version values are written in (differs from the driver version only
   // during an upgrade).
@@ -146,6 +180,33 @@ class DaoDatabase : public IDatabase {
   // left with values under two keys or in two formats. The error that ended
   // the walk passes on unchanged.
   void ReencryptAllAtomically(const std::function<void()>& beforeCommit);
+  // Re-enciphers the columns of the table of recordDef, record by record.
+  void ReencryptTable(const SRecordDef& recordDef, const std::vector<WalkColumn>& columns);
+  // True while this database's connection is inside a transaction (which
+  // the engine always begins holding the write lock).
+  bool InWriteTransaction();
+  // The engine connection's data version: it moves when another connection
+  // commits (this connection's own commits leave it).
+  std::int64_t DataVersion();
+  // Raises vem_error(kVemErrStaleKey) when the database's key check value
+  // was not made with keyState. A damaged check value raises
+  // kVemErrKeyCheckDamaged unless bRepairable (the caller writes a new one).
+  // REQUIRES: a write transaction of this database is open.
+  void CheckKeyInForce(const Md5Context& keyState, bool bRepairable);
+  // Records keyState as the key in force (a new check value, new salt).
+  void WriteKeyCheck(const Md5Context& keyState);
+  // Sets the property `name` (type, value), creating and appending it when
+  // the database has none of that name. Raises _com_error.
+  static void WriteProperty(dao::Database& db, const char* name, short type,
+                            const _variant_t& vValue);
+
+  // The key state last found in force and the data version then: while the
+  // version stays, the check needs no property read.
+  struct KeyCheckCache {
+    bool bValid = false;
+    std::int64_t dataVersion = 0;
+    Md5Context keyState{};
+  };
 
   ULONG m_ulDriverVersion = kDefaultVersion;
   ULONG m_ulTargetDriverVersion = kDefaultVersion;
@@ -158,4 +219,5 @@ class DaoDatabase : public IDatabase {
   dao::DatabasePtr m_pDatabase;             // empty while closed
   Mutex m_mutex;                            // unnamed until the first open
   ThreadEngine* m_pThreadEngine = nullptr;  // this thread's engine record (shared)
+  KeyCheckCache m_keyCheck;
 };

@@ -45,6 +45,12 @@ inline constexpr LONG kVemErrComInitFailed = static_cast<LONG>(0xC004A800);
 inline constexpr LONG kVemErrTransactionOnClosedDb = static_cast<LONG>(0xC004A817);
 inline constexpr LONG kVemErrRecordMissing = static_cast<LONG>(0xC004A006);
 inline constexpr LONG kVemErrRecordExists = static_cast<LONG>(0xC004A007);
+// An encrypted value was to be written with a key that is not the one in
+// force in the database (another client changed the secret); nothing was
+// written.
+inline constexpr LONG kVemErrStaleKey = static_cast<LONG>(0xC004A819);
+// The database's key check value cannot be read.
+inline constexpr LONG kVemErrKeyCheckDamaged = static_cast<LONG>(0xC004A81A);
 
 // The text of an engine failure: the error info's Source ("<source
 // unknown>" without one), ": ", its Description ("<description unknown>"),

@@ -88,23 +88,27 @@ bool DaoRecordsetStrategy::IsEOF() {
 IDaoSaver& DaoRecordsetStrategy::BeginAppend(IRecord& rRecord) {
   CallEngine(m_pModel, [&] {
     Recordset().AddNew();
+    m_saverView.BeginRecord();
     m_saverView.HandBackAutoValue(rRecord);
   });
   return m_saverView;
 }
 
 bool DaoRecordsetStrategy::FinishAppend() {
-  CallEngine(m_pModel, [&] { Recordset().Update(dao::dbUpdateRegular, VARIANT_FALSE); });
+  CallEngine(m_pModel, [&] { m_saverView.UpdateRecord(); });
   return true;
 }
 
 IDaoSaver& DaoRecordsetStrategy::BeginUpdate() {
-  CallEngine(m_pModel, [&] { Recordset().Edit(); });
+  CallEngine(m_pModel, [&] {
+    Recordset().Edit();
+    m_saverView.BeginRecord();
+  });
   return m_saverView;
 }
 
 bool DaoRecordsetStrategy::FinishUpdate() {
-  CallEngine(m_pModel, [&] { Recordset().Update(dao::dbUpdateRegular, VARIANT_FALSE); });
+  CallEngine(m_pModel, [&] { m_saverView.UpdateRecord(); });
   return true;
 }
 

@@ -27,6 +27,7 @@ bool DaoSaver::Open(IRecord& rRecord) {
       throw vem_error(kVemErrRecordMissing);
     }
     m_pOwnRecordset->Edit();
+    BeginRecord();
   });
   return static_cast<bool>(m_pOwnRecordset);
 }
@@ -39,6 +40,7 @@ bool DaoSaver::OpenNew(IRecord& rRecord) {
       throw vem_error(kVemErrRecordExists);
     }
     m_pOwnRecordset->AddNew();
+    BeginRecord();
     HandBackAutoValue(rRecord);
   });
   return static_cast<bool>(m_pOwnRecordset);
@@ -47,7 +49,7 @@ bool DaoSaver::OpenNew(IRecord& rRecord) {
 bool DaoSaver::Close() {
   if (m_pOwnRecordset) {
     CallEngine(m_pModel, [&] {
-      m_pOwnRecordset->Update(dao::dbUpdateRegular, VARIANT_FALSE);
+      UpdateRecord();
       m_pOwnRecordset->Close();
     });
     m_pOwnRecordset.reset();

@@ -25,20 +25,26 @@ void OleDateToDateParts(double dDate, DateParts& parts) {
   // Written so that NaN fails the test too.
   if (!(dDate > kMinOleDate - 1.0 && dDate < kMaxOleDate + 1.0)) return;
 
-  // The calendar day is the value truncated toward zero (before day 0 the
-  // fraction adds time to the day as well); the time is the absolute
-  // fraction, moved up by half a millisecond. A time that reaches midnight
-  // that way belongs to the next calendar day, which is always one day
-  // up, before day 0 too (-1.9999999999 is 30 December 1899, 00:00).
+  // The value moves half a millisecond away from zero, in double arithmetic
+  // on the whole value (so that a tie reads as the rule's arithmetic gives
+  // it); the time is the absolute fraction of the moved value. The calendar
+  // day is the original value truncated toward zero (before day 0 the
+  // fraction adds time to the day as well). When the move crosses a whole
+  // number, the time reached midnight and belongs to the next calendar day,
+  // which is always one day up, before day 0 too (-1.9999999999 is 30
+  // December 1899, 00:00).
+  const double dMoved = dDate > 0.0 ? dDate + kHalfMillisecond : dDate - kHalfMillisecond;
   double dWhole = std::trunc(dDate);
-  double fraction = std::fabs(dDate - dWhole) + kHalfMillisecond;
-  if (fraction >= 1.0) {
+  const double dMovedWhole = std::trunc(dMoved);
+  double fraction = std::fabs(dMoved - dMovedWhole);
+  if (dMovedWhole != dWhole) {
     if (dWhole >= kMaxOleDate) {
       // 31 December 9999 has no next day: its last millisecond.
       fraction = 86399999.5 / 86400000.0;
     } else {
       dWhole += 1.0;
-      fraction -= 1.0;
+      // Past midnight by less than half a millisecond: no whole second.
+      fraction = 0.0;
     }
   }
   long daysAbsolute = static_cast<long>(dWhole) + kDaysTo18991230;

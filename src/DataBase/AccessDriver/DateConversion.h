@@ -26,9 +26,10 @@ struct DateParts {
 inline constexpr double kMinOleDate = -657434.0;
 inline constexpr double kMaxOleDate = 2958465.0;
 
-// Splits an OLE date into parts. The time of day is moved up by half a
-// millisecond so that a value just below a millisecond boundary (as the
-// double of a stored time usually is) gives that millisecond; a time that
+// Splits an OLE date into parts. The value is moved half a millisecond away
+// from zero, in double arithmetic on the whole value, so that a value just
+// below a millisecond boundary (as the double of a stored time usually is)
+// gives that millisecond and a tie reads as that sum rounds; a time that
 // reaches midnight that way gives 00:00 of the next day (on 31 December
 // 9999, which has none, 23:59:59.999). When the time of day has no whole
 // second, the whole time is 0 (the millisecond too). Values outside the

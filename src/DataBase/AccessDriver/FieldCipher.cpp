@@ -223,6 +223,20 @@ DecodeResult DecodeStoredText(const Md5Context& readKeyState, BSTR bstrText, Pla
   return DecodeResult::kOk;
 }
 
+// A driver version whose upper 16 bits name neither format: reading the
+// value with a guessed format would give garbage (or nothing) silently.
+[[noreturn]] void ThrowUnknownFormat(const char* szWhat, std::string_view recordName,
+                                     std::string_view fieldName, ULONG ulDriverVersion) {
+  char szVersion[16];
+  std::snprintf(szVersion, sizeof(szVersion), "0x%08X", ulDriverVersion);
+  throw vem_error("cannot " + std::string(szWhat) + " the value of field '" +
+                      std::string(fieldName) + "' of table '" + std::string(recordName) +
+                      "': driver version " + szVersion +
+                      " names no format of encrypted values that this driver knows (0x0100 or "
+                      "0x0101 expected in its upper 16 bits)",
+                  E_INVALIDARG);
+}
+
 LONG ClampToLong(std::size_t n) {
   return static_cast<LONG>(std::min<std::size_t>(n, 0x7FFFFFFF));
 }
@@ -274,16 +288,8 @@ void FieldCipher::Encrypt(std::string_view recordName, std::string_view fieldNam
                           const VARIANT& vtId, char* pszOut, const BYTE* pPlain,
                           ULONG ulPlainLength, ULONG ulTargetDriverVersion) {
   const ULONG ulFormat = FormatOf(ulTargetDriverVersion);
-  if (ulFormat != kCipherFormat10 && ulFormat != kCipherFormat11) {
-    char szVersion[16];
-    std::snprintf(szVersion, sizeof(szVersion), "0x%08X", ulTargetDriverVersion);
-    throw vem_error("cannot encrypt the value of field '" + std::string(fieldName) +
-                        "' of table '" + std::string(recordName) + "': driver version " +
-                        szVersion +
-                        " names no format of encrypted values (0x0100 or 0x0101 expected in "
-                        "its upper 16 bits)",
-                    E_INVALIDARG);
-  }
+  if (ulFormat != kCipherFormat10 && ulFormat != kCipherFormat11)
+    ThrowUnknownFormat("encrypt", recordName, fieldName, ulTargetDriverVersion);
   const bool bWithMac = ulFormat == kCipherFormat11;
   const std::size_t n = ulPlainLength;
   const std::size_t m = kCipherHeaderSize + n + (bWithMac ? kCipherMacSize : 0);
@@ -318,7 +324,8 @@ LONG FieldCipher::Decrypt(std::string_view recordName, std::string_view fieldNam
     if (DecodeStoredText(m_readKeyState, vtStored.bstrVal, sink) != DecodeResult::kOk) return 0;
     return ClampToLong(sink.Delivered());
   }
-  if (ulFormat != kCipherFormat11) return 0;
+  if (ulFormat != kCipherFormat11)
+    ThrowUnknownFormat("decrypt", recordName, fieldName, ulStoredDriverVersion);
 
   if (vtStored.vt != VT_BSTR) throw vem_error(kOnlyBstrText, 0);
   Md5Context inner = m_readKeyState;

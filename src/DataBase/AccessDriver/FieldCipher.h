@@ -135,8 +135,10 @@ class FieldCipher {
   //     that is no Base64 or too short for its header.
   // On every error the bytes already delivered to pOut are zeroed.
   // Format 1.0: answers 0 for a non-BSTR value, a text that is no Base64 or
-  // one shorter than its header. Another version answers 0 and leaves pOut
-  // untouched. Works in fixed buffers of kCipherPieceChars; allocates nothing.
+  // one shorter than its header. A version of neither format raises
+  // vem_error (E_INVALIDARG) naming field, record and version, and leaves
+  // pOut untouched. Works in fixed buffers of kCipherPieceChars; allocates
+  // nothing.
   LONG Decrypt(std::string_view recordName, std::string_view fieldName, const VARIANT& vtId,
                const VARIANT& vtStored, BYTE* pOut, ULONG ulCapacity,
                ULONG ulStoredDriverVersion) const;

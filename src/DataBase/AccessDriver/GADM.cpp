@@ -351,8 +351,8 @@ void GADM::AddToRecordDef(ParsedObject& object, dao::Field& field, LONG lFieldIn
 LONG GADM::IdOf(dao::Properties* pProperties, LONG& lCounter) {
   const _variant_t vEnum = PropertyValue(pProperties, "Enum");
   if (vEnum.vt == VT_I4) return vEnum.lVal;
-  // A counter at the end of the LONG range stays there: the id is then
-  // refused when the definition is stored (above DataModel::kMaxId).
+  // A counter at the end of the LONG range stays there (the definitions
+  // that take its last value replace each other).
   const LONG lID = lCounter;
   if (lCounter < std::numeric_limits<LONG>::max()) ++lCounter;
   return lID;
@@ -364,8 +364,14 @@ void GADM::MakeFieldDef(LONG lID, const std::string& name, LONG lType, LONG lLen
 }
 
 void GADM::FillFieldGaps() {
-  std::vector<bool> filled(FieldDefSlots(), false);
-  ForEachFieldDef([&](const SFieldDef& fieldDef) { filled[fieldDef.m_lID] = true; });
+  // Only the dense ids have gaps to fill: an id far above them (an "Enum")
+  // must not make the model build millions of placeholders.
+  const std::size_t slots = DenseFieldDefSlots();
+  std::vector<bool> filled(slots, false);
+  ForEachFieldDef([&](const SFieldDef& fieldDef) {
+    if (fieldDef.m_lID >= 0 && static_cast<std::size_t>(fieldDef.m_lID) < slots)
+      filled[fieldDef.m_lID] = true;
+  });
   for (std::size_t i = 0; i < filled.size(); ++i) {
     if (filled[i]) continue;
     StoreFieldDef(std::make_shared<const SFieldDef>(static_cast<LONG>(i), std::string(),

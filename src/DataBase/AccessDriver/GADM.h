@@ -29,8 +29,9 @@
 // leaves nothing behind.
 //
 // Record slots: "Enum" ids may leave gaps in the record table; the field
-// table's gaps are filled with placeholders (empty name, CHAR, -1, not
-// encrypted). Walks over record slots skip empty ones (DataModel::ForEach*).
+// table's gaps below DataModel::kDenseIds are filled with placeholders
+// (empty name, CHAR, -1, not encrypted); ids above are kept sparse. Walks
+// over record slots skip empty ones (DataModel::ForEach*).
 //
 // Threads: built and used on one thread (the databases work through the
 // engine of the thread that created them).

@@ -50,6 +50,17 @@ void RecordWriter::WriteEncrypted(const SFieldDef& field, dao::Recordset& record
   m_database.GetCipher().Encrypt(m_recordDef.m_name, field.m_name, vId, text.data(), pPlain,
                                  static_cast<ULONG>(n), m_database.GetTargetDriverVersion());
   recordset.PutCollect(field.m_vName, _variant_t(text.data()));
+  m_bEnciphered = true;
+}
+
+void RecordWriter::UpdateRecord() {
+  dao::Recordset& recordset = CurrentRecordset();
+  if (!m_bEnciphered) {
+    recordset.Update(dao::dbUpdateRegular, VARIANT_FALSE);
+    return;
+  }
+  m_database.UpdateUnderKeyInForce([&] { recordset.Update(dao::dbUpdateRegular, VARIANT_FALSE); });
+  m_bEnciphered = false;
 }
 
 void RecordWriter::Write(const SFieldDef& field, const _variant_t& vPlain, const BYTE* pPlain,

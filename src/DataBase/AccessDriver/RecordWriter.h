@@ -45,6 +45,16 @@ class RecordWriter : public IDaoSaver {
   void PutString(LONG lFieldID, const std::string& value) final;
   void PutVariant(LONG lFieldID, const VARIANT& vValue) final;
 
+  // Stores the record being added or edited (the engine's Update). When a
+  // value was enciphered into it, the update runs under the database's check
+  // of the key in force (DaoDatabase::UpdateUnderKeyInForce): a client
+  // whose key is stale gets vem_error and nothing is stored. Raises
+  // _com_error for engine failures outside that check.
+  void UpdateRecord();
+  // Forgets the values enciphered into an earlier edit (AddNew or Edit
+  // starts a new one).
+  void BeginRecord() { m_bEnciphered = false; }
+
   // After AddNew: when the record definition of rRecord has an auto-value
   // field of type LONG for which rRecord holds a value, gives rRecord the
   // number the engine assigned to the new record. Raises _com_error.
@@ -75,4 +85,6 @@ class RecordWriter : public IDaoSaver {
                       std::size_t n);
   // True when the database writes format 1.0, where an empty text is NULL.
   bool TargetIsFormat10() const;
+
+  bool m_bEnciphered = false;  // the current edit holds an enciphered value
 };

@@ -133,7 +133,7 @@ STDMETHODIMP SDM::AddCommandDef(LONG lID, BSTR bstrName, LONG lDBID) {
 
 STDMETHODIMP SDM::AddDatabase(LONG lID, BSTR bstrName, BSTR bstrPassword) {
   return CreatorCall("AddDatabase", [&] {
-    if (lID < 0 || lID > kMaxId)
+    if (lID < 0)
       throw vem_error("database id " + std::to_string(lID) + " is out of range", E_INVALIDARG);
     std::u16string connect = u";PWD=";
     connect += View(bstrPassword);

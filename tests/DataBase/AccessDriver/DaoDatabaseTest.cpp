@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <thread>
 
 #include "DataBase/AccessDriver/DaoLoader.h"
@@ -220,6 +222,58 @@ TEST_F(DriverTest, TwoDatabasesOnOneThreadShareOneEngineReleasedWithTheSecond) {
     EXPECT_EQ(CoInitialize(nullptr), S_OK);
     CoUninitialize();
   }).join();
+}
+
+// Threading model "both": a database made on thread A and destroyed on
+// thread B releases A's engine without touching B's state (B's COM stays
+// initialised, B has no engine), and A's next database gets a working engine
+// of its own, whose release on A undoes A's COM initialisation once.
+TEST_F(DriverTest, DatabaseDestroyedOnAnotherThreadReleasesTheCreatorsEngineOnly) {
+  std::unique_ptr<DaoDatabase> pMadeOnA;
+  std::mutex lock;
+  std::condition_variable changed;
+  int step = 0;  // 1: A made its database; 2: B destroyed it; 3: A is done
+  auto waitFor = [&](int n) {
+    std::unique_lock<std::mutex> guard(lock);
+    changed.wait(guard, [&] { return step >= n; });
+  };
+  auto advance = [&](int n) {
+    std::lock_guard<std::mutex> guard(lock);
+    step = n;
+    changed.notify_all();
+  };
+  std::thread a([&] {
+    pMadeOnA = std::make_unique<DaoDatabase>(0, MainPath(), false, false, ";PWD=pw0", nullptr);
+    EXPECT_TRUE(pMadeOnA->IsOpen());
+    advance(1);
+    waitFor(2);
+    EXPECT_EQ(DaoDatabase::TEST_ThreadEngineUseCount(), 0);
+    {
+      DaoDatabase again(1, OtherPath(), false, false, ";PWD=pw1", nullptr);
+      EXPECT_TRUE(again.IsOpen());
+      EXPECT_EQ(DaoDatabase::TEST_ThreadEngineUseCount(), 1);
+      EXPECT_NO_THROW(again.BeginTrans());
+      EXPECT_NO_THROW(again.Rollback());
+    }
+    EXPECT_EQ(DaoDatabase::TEST_ThreadEngineUseCount(), 0);
+    EXPECT_EQ(CoInitialize(nullptr), S_OK) << "A's COM was uninitialised exactly once";
+    CoUninitialize();
+    advance(3);
+  });
+  std::thread b([&] {
+    EXPECT_EQ(CoInitialize(nullptr), S_OK);  // B's own initialisation
+    waitFor(1);
+    EXPECT_EQ(DaoDatabase::TEST_ThreadEngineUseCount(), 0);
+    pMadeOnA.reset();
+    EXPECT_EQ(DaoDatabase::TEST_ThreadEngineUseCount(), 0);
+    advance(2);
+    EXPECT_EQ(CoInitialize(nullptr), S_FALSE) << "B's COM initialisation was left alone";
+    CoUninitialize();
+    CoUninitialize();
+    waitFor(3);
+  });
+  a.join();
+  b.join();
 }
 
 TEST_F(DriverTest, CompactReplacesTheFileAndKeepsTheOpenState) {

@@ -73,6 +73,10 @@ TEST(OleDateToDateParts, TimeOfDayToTheMillisecond) {
       // Half a millisecond before midnight rounds to the next day.
       {36526.0 - 0.0004 / 86400.0, Parts(2000, 1, 1)},
       {36526.0 + 86399.999 / 86400.0, Parts(2000, 1, 1, 23, 59, 59, 999)},
+      // Ties: the half millisecond is added to the whole value, whose sum
+      // rounds to the boundary (added to the fraction alone it stays below).
+      {1.499999994212963, Parts(1899, 12, 31, 12)},
+      {-1.499999994212963, Parts(1899, 12, 29, 12)},
   };
   for (const Case& c : cases) {
     DateParts parts;

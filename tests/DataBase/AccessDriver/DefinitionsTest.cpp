@@ -305,16 +305,25 @@ TEST(DataModel, UnknownIdsRaiseVemErrorNamingKindAndId) {
   }
 }
 
-TEST(DataModel, StoringRejectsIdsOutsideTheTableRange) {
+// Negative ids are refused; any other LONG is stored, large ones without a
+// table of their size, and visited in ascending order after the small ones.
+TEST(DataModel, StoringRejectsNegativeIdsAndKeepsLargeOnesSparse) {
   std::vector<std::string> log;
   TestModel model(nullptr, {}, &log);
-  for (LONG lID : {-1, DataModel::kMaxId + 1, 2147483647}) {
-    EXPECT_THROW(model.AddFieldDef(lID, "f"), vem_error) << lID;
-    EXPECT_THROW(model.StoreRecordDef(std::make_unique<SRecordDef>(lID, "r", 0)), vem_error);
-    EXPECT_THROW(model.StoreDatabase(std::make_unique<LoggingDatabase>(lID, &log)), vem_error);
-  }
+  EXPECT_THROW(model.AddFieldDef(-1, "f"), vem_error);
+  EXPECT_THROW(model.StoreRecordDef(std::make_unique<SRecordDef>(-1, "r", 0)), vem_error);
+  EXPECT_THROW(model.StoreDatabase(std::make_unique<LoggingDatabase>(-1, &log)), vem_error);
   EXPECT_EQ(model.FieldDefSlots(), 0u);
   EXPECT_THROW(model.StoreFieldDef(nullptr), vem_error);
+
+  for (LONG lID : {LONG{2147483647}, LONG{0x100000}, LONG{3}}) model.AddFieldDef(lID, "f");
+  std::vector<LONG> visited;
+  model.ForEachFieldDef([&](const SFieldDef& f) { visited.push_back(f.m_lID); });
+  EXPECT_EQ(visited, (std::vector<LONG>{3, 0x100000, 2147483647}));
+  EXPECT_EQ(model.FieldDefSlots(), 2147483648u);
+  EXPECT_EQ(model.GetFieldDef(0x100000).m_lID, 0x100000);
+  for (LONG lMissing : {LONG{4}, LONG{0xFFFFF}, LONG{2147483646}, LONG{-2147483647 - 1}})
+    EXPECT_THROW(model.GetFieldDef(lMissing), vem_error) << lMissing;
 }
 
 TEST(DataModel, ForEachDatabaseSkipsGapsInAscendingOrder) {

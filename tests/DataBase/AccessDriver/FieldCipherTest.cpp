@@ -484,7 +484,7 @@ TEST(FieldCipherReject, AFailedCheckLeavesNoPlainBytesInTheBuffer) {
     ASSERT_NE(out[i], static_cast<BYTE>(plain[i])) << "plain byte " << i << " left behind";
 }
 
-TEST(FieldCipherReject, UnknownVersionsRefuseToWriteAndReadNothing) {
+TEST(FieldCipherReject, UnknownVersionsRefuseToWriteAndToRead) {
   FieldCipher cipher;
   const BYTE salt[8] = {};
   cipher.TEST_SetSaltAndCounter(salt, 41);
@@ -503,8 +503,16 @@ TEST(FieldCipherReject, UnknownVersionsRefuseToWriteAndReadNothing) {
     EXPECT_EQ(std::string(buffer.begin(), buffer.end()), std::string(buffer.size(), 'x'));
 
     std::vector<BYTE> out(8, 0xEE);
-    _variant_t vtStored = Stored(good);
-    EXPECT_EQ(cipher.Decrypt(kTable, kField, IdLong(4711), vtStored, out.data(), 8, ulVersion), 0);
+    for (const _variant_t& vtStored : {Stored(good), OfType(VT_NULL)}) {
+      try {
+        cipher.Decrypt(kTable, kField, IdLong(4711), vtStored, out.data(), 8, ulVersion);
+        ADD_FAILURE() << std::hex << ulVersion << " was read";
+      } catch (const vem_error& e) {
+        EXPECT_EQ(e.code(), E_INVALIDARG);
+        EXPECT_NE(std::string(e.what()).find("driver version"), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find(kTable), std::string::npos) << e.what();
+      }
+    }
     EXPECT_EQ(out, std::vector<BYTE>(8, 0xEE));
   }
   // The refused writes did not consume counter values.

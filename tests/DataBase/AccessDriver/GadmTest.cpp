@@ -268,14 +268,30 @@ TEST_F(GadmTest, PropertiesOfAnotherTypeMatchNothing) {
                                                         {2, "c", kLongType, -1, false}}));
 }
 
-TEST_F(GadmTest, EnumGapsInFieldsAreFilledWithPlaceholders) {
-  Build({{"T", {Long("first", 0), Long("fifth", 5)}, {}, "DM", {}}});
+// Gaps among small ids are filled; ids far above them (up to the largest
+// LONG) are kept as they are, without a table of their size.
+TEST_F(GadmTest, EnumGapsInFieldsAreFilledWithPlaceholdersAndLargeIdsStaySparse) {
+  constexpr LONG kBig = 0x100000, kMax = 0x7FFFFFFF;
+  Build({{"T",
+          {Long("first", 0), Long("fifth", 5), Long("big", kBig), Long("max", kMax)},
+          {},
+          "DM",
+          kBig},
+         {"U", {Long("u", 6)}, {}, "DM", kMax}});
   auto pModel = Model();
   std::vector<FieldRow> expected{{0, "first", kLongType, -1, false}};
   for (LONG l = 1; l <= 4; ++l) expected.emplace_back(l, "", kCharType, -1, false);
   expected.emplace_back(5, "fifth", kLongType, -1, false);
+  expected.emplace_back(6, "u", kLongType, -1, false);
+  expected.emplace_back(kBig, "big", kLongType, -1, false);
+  expected.emplace_back(kMax, "max", kLongType, -1, false);
   EXPECT_EQ(FieldRows(*pModel), expected);
-  EXPECT_EQ(RecordRows(*pModel), (std::vector<RecordRow>{{0, 0, "T", {0, 5}, {}, -1}}));
+  EXPECT_EQ(RecordRows(*pModel), (std::vector<RecordRow>{{kBig, 0, "T", {0, 5, kBig, kMax}, {}, -1},
+                                                         {kMax, 0, "U", {6}, {}, -1}}));
+  EXPECT_EQ(pModel->GetRecordDef(kMax).m_name, "U");
+  EXPECT_EQ(pModel->GetFieldDef(kBig).m_name, "big");
+  EXPECT_THROW(pModel->GetFieldDef(kBig - 1), vem_error);
+  EXPECT_THROW(pModel->GetRecordDef(kMax - 1), vem_error);
 }
 
 TEST_F(GadmTest, IdsComeFromEnumOrTheDatabaseCounters) {
