@@ -9,6 +9,13 @@
 //   Keyed   10,000 one-record opens "SELECT * FROM t WHERE ID = n;" reading the
 //           columns (Raw prepares each text as the engine must; RawBound binds
 //           one prepared statement, the floor beneath both)
+//   DeleteAll  every row of an n-row table deleted one by one through a recordset
+//           (MoveFirst, then Delete + MoveNext until EOF) in one transaction;
+//           Raw deletes the same rows by rowid with one bound statement
+//   FindWalk  open an n-row recordset and walk every match of "Qty = 3" (one row
+//           in ten) with FindFirst/FindNext; Raw steps the same SELECT
+//           DeleteAll and FindWalk run at n = 10,000 and 100,000: per-row cost must
+//           stay flat, so the second takes about ten times the first.
 // Targets: Scan and Append within 2x of Raw, Keyed within 3x.
 //
 // What the caller gets is the same on both sides: the engine hands out text as
@@ -22,7 +29,9 @@
 
 #include <filesystem>
 #include <random>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "Engine/Dao.h"
 #include "Platform/Text.h"
@@ -282,6 +291,96 @@ void BM_Keyed_RawBound(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * kKeyed);
 }
 
+// Table `name` refilled with the first n rows of t.
+void Refill(const char* name, std::int64_t n) {
+  auto& f = F();
+  std::string table = name;
+  f.db->Execute(("DELETE FROM " + table).c_str());
+  f.db->Execute(("INSERT INTO " + table + " (Name, Amount, Qty) SELECT Name, Amount, Qty FROM t " +
+                 "WHERE ID <= " + std::to_string(n))
+                    .c_str());
+}
+
+void CreateOnce(const char* name) {
+  auto& f = F();
+  static std::set<std::string> made;
+  if (!made.insert(name).second) return;
+  f.db->Execute(("CREATE TABLE " + std::string(name) +
+                 " (ID COUNTER PRIMARY KEY, Name TEXT(50), Amount DOUBLE, Qty LONG)")
+                    .c_str());
+}
+
+void BM_DeleteAll_Engine(benchmark::State& state) {
+  auto& f = F();
+  CreateOnce("d");
+  for (auto _ : state) {
+    state.PauseTiming();
+    Refill("d", state.range(0));
+    state.ResumeTiming();
+    f.db->BeginTrans();
+    auto rs = f.db->OpenRecordset("SELECT * FROM d");
+    for (rs->MoveFirst(); !rs->GetEOF(); rs->MoveNext()) rs->Delete();
+    rs->Close();
+    f.db->CommitTrans();
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+void BM_DeleteAll_Raw(benchmark::State& state) {
+  auto& f = F();
+  CreateOnce("d");
+  for (auto _ : state) {
+    state.PauseTiming();
+    Refill("d", state.range(0));
+    state.ResumeTiming();
+    sqlite3_exec(f.raw, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    std::vector<sqlite3_int64> ids;
+    sqlite3_stmt* s = nullptr;
+    sqlite3_prepare_v2(f.raw, "SELECT rowid FROM d", -1, &s, nullptr);
+    while (sqlite3_step(s) == SQLITE_ROW) ids.push_back(sqlite3_column_int64(s, 0));
+    sqlite3_finalize(s);
+    sqlite3_prepare_v2(f.raw, "DELETE FROM d WHERE rowid = ?1", -1, &s, nullptr);
+    for (sqlite3_int64 id : ids) {
+      sqlite3_bind_int64(s, 1, id);
+      sqlite3_step(s);
+      sqlite3_reset(s);
+    }
+    sqlite3_finalize(s);
+    sqlite3_exec(f.raw, "COMMIT", nullptr, nullptr, nullptr);
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+void BM_FindWalk_Engine(benchmark::State& state) {
+  auto& f = F();
+  CreateOnce("w");
+  Refill("w", state.range(0));
+  _bstr_t criteria("Qty = 3");
+  for (auto _ : state) {
+    auto rs = f.db->OpenRecordset("SELECT * FROM w");
+    std::int64_t found = 0;
+    for (rs->FindFirst(criteria); !rs->GetNoMatch(); rs->FindNext(criteria)) ++found;
+    rs->Close();
+    benchmark::DoNotOptimize(found);
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+void BM_FindWalk_Raw(benchmark::State& state) {
+  auto& f = F();
+  CreateOnce("w");
+  Refill("w", state.range(0));
+  for (auto _ : state) {
+    std::int64_t found = 0;
+    sqlite3_stmt* s = nullptr;
+    sqlite3_prepare_v2(f.raw, "SELECT * FROM w WHERE Qty = 3", -1, &s, nullptr);
+    while (sqlite3_step(s) == SQLITE_ROW) found += sqlite3_column_int64(s, 0) > 0;
+    sqlite3_finalize(s);
+    benchmark::DoNotOptimize(found);
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
 BENCHMARK(BM_Scan_Engine)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(BM_Scan_EngineOpenOnly)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(BM_Scan_Raw)->Unit(benchmark::kMillisecond)->MinTime(1.0);
@@ -291,6 +390,10 @@ BENCHMARK(BM_Append_Raw)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(BM_Keyed_Engine)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(BM_Keyed_Raw)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(BM_Keyed_RawBound)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK(BM_DeleteAll_Engine)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DeleteAll_Raw)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FindWalk_Engine)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FindWalk_Raw)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -196,6 +196,7 @@ void RecordsetCore::Load() {
   }
   m_cachedRows = RowCount();
   m_live.Reset(RowCount());
+  m_deleteSql.clear();
   m_matches = MatchSet{};
   m_rowOfKey.clear();
   m_arenaLoaded = m_arena.size();

@@ -225,6 +225,7 @@ class RecordsetCore {
   std::vector<Value> m_buffer;  // the edited record
   std::vector<bool> m_changed;
   std::vector<StoredValue> m_editStored;  // Edit: the stored values of the updatable fields
+  std::string m_deleteSql;                // the DELETE of a row (made by the first Delete)
 
   // Find: the rows matching the last criteria, while the epoch holds.
   struct MatchSet {

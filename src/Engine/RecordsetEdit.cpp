@@ -259,13 +259,13 @@ void RecordsetCore::Delete() {
     Fail(kErrNotSupported, "Cannot delete the current record of recordset '" + m_sql +
                                "': it joins several tables; delete from one table instead.");
   Connection& c = m_db->Conn();
-  std::string ctx = "Delete in recordset '" + m_sql + "'";
-  std::size_t row = static_cast<std::size_t>(m_pos);
+  const std::size_t row = static_cast<std::size_t>(m_pos);
+  if (m_deleteSql.empty())
+    m_deleteSql = "DELETE FROM " + QuoteId(m_layout->keyTables[0]) + " WHERE rowid = ?1";
   {
-    CachedStmt s =
-        c.Prepare("DELETE FROM " + QuoteId(m_layout->keyTables[0]) + " WHERE rowid = ?1", ctx);
+    CachedStmt s = c.Prepare(m_deleteSql, "Delete in recordset", m_sql);
     BindKey(s.get(), 1, KeysOf(row)[0]);
-    s.Step(ctx);
+    s.Step();
   }
   if (sqlite3_changes(c.db()) == 0)
     Fail(kErrRecordDeleted,
