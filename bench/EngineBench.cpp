@@ -9,6 +9,10 @@
 //   Keyed   10,000 one-record opens "SELECT * FROM t WHERE ID = n;" reading the
 //           columns (Raw prepares each text as the engine must; RawBound binds
 //           one prepared statement, the floor beneath both)
+//   KeyedEdit 10,000 one-record opens by key, each with Edit, one field set and
+//           Update, in one transaction (the loaders' pattern; Edit reads the row
+//           again and Update compares what it read); Raw runs a bound SELECT and
+//           a bound UPDATE per record
 //   DeleteAll  every row of an n-row table deleted one by one through a recordset
 //           (MoveFirst, then Delete + MoveNext until EOF) in one transaction;
 //           Raw deletes the same rows by rowid with one bound statement
@@ -291,6 +295,58 @@ void BM_Keyed_RawBound(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * kKeyed);
 }
 
+void BM_KeyedEdit_Engine(benchmark::State& state) {
+  auto& f = F();
+  std::mt19937 rng(7);
+  std::uniform_int_distribution<int> pick(1, kRows);
+  _variant_t qty("Qty");
+  for (auto _ : state) {
+    f.db->BeginTrans();
+    for (int i = 0; i < kKeyed; ++i) {
+      std::string sql = "SELECT * FROM t WHERE ID = " + std::to_string(pick(rng)) + ";";
+      auto rs = f.db->OpenRecordset(sql.c_str());
+      rs->Edit();
+      rs->PutCollect(qty, static_cast<LONG>(i));
+      rs->Update();
+      rs->Close();
+    }
+    f.db->CommitTrans();
+  }
+  state.SetItemsProcessed(state.iterations() * kKeyed);
+}
+
+void BM_KeyedEdit_Raw(benchmark::State& state) {
+  auto& f = F();
+  std::mt19937 rng(7);
+  std::uniform_int_distribution<int> pick(1, kRows);
+  sqlite3_stmt* get = nullptr;
+  sqlite3_stmt* put = nullptr;
+  sqlite3_prepare_v2(f.raw, "SELECT * FROM t WHERE ID = ?1", -1, &get, nullptr);
+  sqlite3_prepare_v2(f.raw, "UPDATE t SET Qty = ?1 WHERE ID = ?2", -1, &put, nullptr);
+  for (auto _ : state) {
+    sqlite3_exec(f.raw, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    double sum = 0;
+    for (int i = 0; i < kKeyed; ++i) {
+      const int id = pick(rng);
+      sqlite3_bind_int(get, 1, id);
+      if (sqlite3_step(get) == SQLITE_ROW) {
+        sum += sqlite3_column_int(get, 0);
+        sum += static_cast<double>(sqlite3_column_bytes(get, 1));
+      }
+      sqlite3_reset(get);
+      sqlite3_bind_int(put, 1, i);
+      sqlite3_bind_int(put, 2, id);
+      sqlite3_step(put);
+      sqlite3_reset(put);
+    }
+    sqlite3_exec(f.raw, "COMMIT", nullptr, nullptr, nullptr);
+    benchmark::DoNotOptimize(sum);
+  }
+  sqlite3_finalize(get);
+  sqlite3_finalize(put);
+  state.SetItemsProcessed(state.iterations() * kKeyed);
+}
+
 // Table `name` refilled with the first n rows of t.
 void Refill(const char* name, std::int64_t n) {
   auto& f = F();
@@ -390,6 +446,8 @@ BENCHMARK(BM_Append_Raw)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(BM_Keyed_Engine)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(BM_Keyed_Raw)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(BM_Keyed_RawBound)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK(BM_KeyedEdit_Engine)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK(BM_KeyedEdit_Raw)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(BM_DeleteAll_Engine)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DeleteAll_Raw)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FindWalk_Engine)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
