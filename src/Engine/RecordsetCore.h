@@ -58,8 +58,8 @@ struct RecordsetLayout {
   bool plainColumns = false;
   // INSERT and UPDATE texts by the fields they write: {0, fields...} for an
   // INSERT, {k + 1, fields...} for an UPDATE of key k (which writes only
-  // where the row still holds the values of checkedFields[k]). A cache of texts made
-  // from the fields above, so it may grow on a shared layout.
+  // where the row still holds the values of checkedFields[k]). A cache of
+  // texts made from the fields above, so it may grow on a shared layout.
   mutable std::map<std::vector<std::size_t>, std::string> writeSql;
 };
 
