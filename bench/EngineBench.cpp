@@ -9,6 +9,17 @@
 //   Keyed   10,000 one-record opens "SELECT * FROM t WHERE ID = n;" reading the
 //           columns (Raw prepares each text as the engine must; RawBound binds
 //           one prepared statement, the floor beneath both)
+//   KeyedEdit 10,000 one-record opens by key, each with Edit, one field set and
+//           Update, in one transaction (the loaders' pattern; Edit reads the row
+//           again and Update compares what it read); Raw runs a bound SELECT and
+//           a bound UPDATE per record
+//   DeleteAll  every row of an n-row table deleted one by one through a recordset
+//           (MoveFirst, then Delete + MoveNext until EOF) in one transaction;
+//           Raw deletes the same rows by rowid with one bound statement
+//   FindWalk  open an n-row recordset and walk every match of "Qty = 3" (one row
+//           in ten) with FindFirst/FindNext; Raw steps the same SELECT
+//           DeleteAll and FindWalk run at n = 10,000 and 100,000: per-row cost must
+//           stay flat, so the second takes about ten times the first.
 // Targets: Scan and Append within 2x of Raw, Keyed within 3x.
 //
 // What the caller gets is the same on both sides: the engine hands out text as
@@ -22,7 +33,9 @@
 
 #include <filesystem>
 #include <random>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "Engine/Dao.h"
 #include "Platform/Text.h"
@@ -282,6 +295,148 @@ void BM_Keyed_RawBound(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * kKeyed);
 }
 
+void BM_KeyedEdit_Engine(benchmark::State& state) {
+  auto& f = F();
+  std::mt19937 rng(7);
+  std::uniform_int_distribution<int> pick(1, kRows);
+  _variant_t qty("Qty");
+  for (auto _ : state) {
+    f.db->BeginTrans();
+    for (int i = 0; i < kKeyed; ++i) {
+      std::string sql = "SELECT * FROM t WHERE ID = " + std::to_string(pick(rng)) + ";";
+      auto rs = f.db->OpenRecordset(sql.c_str());
+      rs->Edit();
+      rs->PutCollect(qty, static_cast<LONG>(i));
+      rs->Update();
+      rs->Close();
+    }
+    f.db->CommitTrans();
+  }
+  state.SetItemsProcessed(state.iterations() * kKeyed);
+}
+
+void BM_KeyedEdit_Raw(benchmark::State& state) {
+  auto& f = F();
+  std::mt19937 rng(7);
+  std::uniform_int_distribution<int> pick(1, kRows);
+  sqlite3_stmt* get = nullptr;
+  sqlite3_stmt* put = nullptr;
+  sqlite3_prepare_v2(f.raw, "SELECT * FROM t WHERE ID = ?1", -1, &get, nullptr);
+  sqlite3_prepare_v2(f.raw, "UPDATE t SET Qty = ?1 WHERE ID = ?2", -1, &put, nullptr);
+  for (auto _ : state) {
+    sqlite3_exec(f.raw, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    double sum = 0;
+    for (int i = 0; i < kKeyed; ++i) {
+      const int id = pick(rng);
+      sqlite3_bind_int(get, 1, id);
+      if (sqlite3_step(get) == SQLITE_ROW) {
+        sum += sqlite3_column_int(get, 0);
+        sum += static_cast<double>(sqlite3_column_bytes(get, 1));
+      }
+      sqlite3_reset(get);
+      sqlite3_bind_int(put, 1, i);
+      sqlite3_bind_int(put, 2, id);
+      sqlite3_step(put);
+      sqlite3_reset(put);
+    }
+    sqlite3_exec(f.raw, "COMMIT", nullptr, nullptr, nullptr);
+    benchmark::DoNotOptimize(sum);
+  }
+  sqlite3_finalize(get);
+  sqlite3_finalize(put);
+  state.SetItemsProcessed(state.iterations() * kKeyed);
+}
+
+// Table `name` refilled with the first n rows of t.
+void Refill(const char* name, std::int64_t n) {
+  auto& f = F();
+  std::string table = name;
+  f.db->Execute(("DELETE FROM " + table).c_str());
+  f.db->Execute(("INSERT INTO " + table + " (Name, Amount, Qty) SELECT Name, Amount, Qty FROM t " +
+                 "WHERE ID <= " + std::to_string(n))
+                    .c_str());
+}
+
+void CreateOnce(const char* name) {
+  auto& f = F();
+  static std::set<std::string> made;
+  if (!made.insert(name).second) return;
+  f.db->Execute(("CREATE TABLE " + std::string(name) +
+                 " (ID COUNTER PRIMARY KEY, Name TEXT(50), Amount DOUBLE, Qty LONG)")
+                    .c_str());
+}
+
+void BM_DeleteAll_Engine(benchmark::State& state) {
+  auto& f = F();
+  CreateOnce("d");
+  for (auto _ : state) {
+    state.PauseTiming();
+    Refill("d", state.range(0));
+    state.ResumeTiming();
+    f.db->BeginTrans();
+    auto rs = f.db->OpenRecordset("SELECT * FROM d");
+    for (rs->MoveFirst(); !rs->GetEOF(); rs->MoveNext()) rs->Delete();
+    rs->Close();
+    f.db->CommitTrans();
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+void BM_DeleteAll_Raw(benchmark::State& state) {
+  auto& f = F();
+  CreateOnce("d");
+  for (auto _ : state) {
+    state.PauseTiming();
+    Refill("d", state.range(0));
+    state.ResumeTiming();
+    sqlite3_exec(f.raw, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    std::vector<sqlite3_int64> ids;
+    sqlite3_stmt* s = nullptr;
+    sqlite3_prepare_v2(f.raw, "SELECT rowid FROM d", -1, &s, nullptr);
+    while (sqlite3_step(s) == SQLITE_ROW) ids.push_back(sqlite3_column_int64(s, 0));
+    sqlite3_finalize(s);
+    sqlite3_prepare_v2(f.raw, "DELETE FROM d WHERE rowid = ?1", -1, &s, nullptr);
+    for (sqlite3_int64 id : ids) {
+      sqlite3_bind_int64(s, 1, id);
+      sqlite3_step(s);
+      sqlite3_reset(s);
+    }
+    sqlite3_finalize(s);
+    sqlite3_exec(f.raw, "COMMIT", nullptr, nullptr, nullptr);
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+void BM_FindWalk_Engine(benchmark::State& state) {
+  auto& f = F();
+  CreateOnce("w");
+  Refill("w", state.range(0));
+  _bstr_t criteria("Qty = 3");
+  for (auto _ : state) {
+    auto rs = f.db->OpenRecordset("SELECT * FROM w");
+    std::int64_t found = 0;
+    for (rs->FindFirst(criteria); !rs->GetNoMatch(); rs->FindNext(criteria)) ++found;
+    rs->Close();
+    benchmark::DoNotOptimize(found);
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+void BM_FindWalk_Raw(benchmark::State& state) {
+  auto& f = F();
+  CreateOnce("w");
+  Refill("w", state.range(0));
+  for (auto _ : state) {
+    std::int64_t found = 0;
+    sqlite3_stmt* s = nullptr;
+    sqlite3_prepare_v2(f.raw, "SELECT * FROM w WHERE Qty = 3", -1, &s, nullptr);
+    while (sqlite3_step(s) == SQLITE_ROW) found += sqlite3_column_int64(s, 0) > 0;
+    sqlite3_finalize(s);
+    benchmark::DoNotOptimize(found);
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
 BENCHMARK(BM_Scan_Engine)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(BM_Scan_EngineOpenOnly)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(BM_Scan_Raw)->Unit(benchmark::kMillisecond)->MinTime(1.0);
@@ -291,6 +446,12 @@ BENCHMARK(BM_Append_Raw)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(BM_Keyed_Engine)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(BM_Keyed_Raw)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(BM_Keyed_RawBound)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK(BM_KeyedEdit_Engine)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK(BM_KeyedEdit_Raw)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK(BM_DeleteAll_Engine)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DeleteAll_Raw)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FindWalk_Engine)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FindWalk_Raw)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

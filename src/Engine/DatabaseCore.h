@@ -76,7 +76,8 @@ struct KeyedSelect {
   std::vector<std::string> keyExprs;  // one per base row: "t".rowid or "q"."__vem_rk_0"
   std::string selectList;             // the data columns as written
   std::string sql;                    // the query to open (keys first, as __vem_k<i>)
-  std::string rereadSql;              // keyed: data columns of one row by its keys (?1..?K)
+  std::string rereadSql;              // keyed: data columns of one row by its keys (?n+1..?n+K,
+                                      // after the n parameters of the select)
   // The columns as recordsets show them, filled by the first recordset that
   // opens this select (a cache of what the prepared statement says).
   mutable std::shared_ptr<const RecordsetLayout> layout;

@@ -37,6 +37,7 @@ enum DaoError : int {
   kErrUndefinedFunction = 3085,
   kErrFieldTooLong = 3163,
   kErrFieldNotUpdatable = 3164,
+  kErrWriteConflict = 3197,
   kErrRecordDeleted = 3167,
   kErrTableExists = 3010,
   kErrDatabaseExists = 3204,

@@ -109,13 +109,39 @@ BoundSelect DatabaseCore::SelectForRecordset(const std::string& jetSql) {
 }
 
 std::string RereadSql(const KeyedSelect& k) {
+  // The keys are numbered after the select's own parameters (?1..?n, the
+  // literals of its conditions), which stay bound as they were at open: a
+  // subquery in the select list may use them.
+  const std::size_t base = k.statement.parameters.size();
+  auto key = [&](std::size_t i) { return "?" + std::to_string(base + i + 1); };
   SqlStatement reread = k.statement;
   reread.orderBy.clear();
   reread.where.clear();
+  // A join of tables is read by the rowids of its base rows alone, without
+  // its ON conditions: a row whose join column was changed through the
+  // recordset is still the same base rows. (Queries keep their joins, and a
+  // RIGHT JOIN, whose first table may be missing, is read as written.)
+  const std::vector<SqlTable>& tables = k.statement.tables;
+  bool byRowids = tables.size() > 1 && k.keyExprs.size() == tables.size() &&
+                  k.statement.from.find(" RIGHT JOIN ") == std::string::npos;
+  for (std::size_t i = 0; i < tables.size() && byRowids; ++i)
+    byRowids = k.keyExprs[i] == QuoteId(tables[i].ref()) + ".rowid";
+  if (byRowids) {
+    auto term = [&](const SqlTable& t) {
+      return QuoteId(t.name) + (t.alias.empty() ? "" : " AS " + QuoteId(t.alias));
+    };
+    reread.from = term(tables[0]);
+    reread.where = k.keyExprs[0] + " = " + key(0);
+    for (std::size_t i = 1; i < tables.size(); ++i) {
+      reread.from += " LEFT JOIN " + term(tables[i]) + " ON " + k.keyExprs[i] + " = " + key(i);
+      // A base row deleted elsewhere: the record reads as deleted.
+      reread.where += " AND (" + key(i) + " IS NULL OR " + k.keyExprs[i] + " IS NOT NULL)";
+    }
+    return ComposeSqlSelect(reread);
+  }
   for (std::size_t i = 0; i < k.keyExprs.size(); ++i) {
     if (i) reread.where += " AND ";
-    reread.where +=
-        k.keyExprs[i] + (k.keyExprs.size() == 1 ? " = ?" : " IS ?") + std::to_string(i + 1);
+    reread.where += k.keyExprs[i] + (k.keyExprs.size() == 1 ? " = " : " IS ") + key(i);
   }
   return ComposeSqlSelect(reread);
 }

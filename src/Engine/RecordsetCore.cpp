@@ -1,10 +1,9 @@
-// The dynaset: keyset, value cache, navigation, Find and edits.
+// The dynaset: layout, keyset, value cache, navigation and reads (Find is
+// in RecordsetFind.cpp, the edits in RecordsetEdit.cpp).
 #include "Engine/RecordsetCore.h"
 
 #include <algorithm>
-#include <limits>
-#include <set>
-#include <unordered_set>
+#include <new>
 
 #include "Engine/CatalogText.h"
 #include "Platform/Text.h"
@@ -13,15 +12,7 @@ namespace dao {
 
 namespace {
 
-constexpr std::int64_t kNullKey = std::numeric_limits<std::int64_t>::min();
 constexpr const char* kHiddenPrefix = "__vem_";
-
-void BindKey(sqlite3_stmt* s, int index, std::int64_t key) {
-  if (key == kNullKey)
-    sqlite3_bind_null(s, index);
-  else
-    sqlite3_bind_int64(s, index, key);
-}
 
 }  // namespace
 
@@ -112,6 +103,15 @@ std::shared_ptr<RecordsetLayout> RecordsetCore::BuildLayout(sqlite3_stmt* st) co
       if (EqualNoCase(fields[j].info.name, fields[i].info.name)) first = j;
     layout->firstOf.push_back(first);
   }
+  layout->checkedFields.assign(m_keyCount, {});
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    if (fields[i].keyIndex < 0) continue;
+    auto& checked = layout->checkedFields[static_cast<std::size_t>(fields[i].keyIndex)];
+    bool seen = false;
+    for (std::size_t j : checked)
+      seen = seen || EqualNoCase(fields[j].sourceColumn, fields[i].sourceColumn);
+    if (!seen) checked.push_back(i);
+  }
   layout->plainColumns = m_keyed && m_keyCount == 1;
   for (std::size_t i = 0; i < fields.size() && layout->plainColumns; ++i) {
     layout->plainColumns = fields[i].keyIndex == 0;
@@ -195,6 +195,10 @@ void RecordsetCore::Load() {
     m_layout = std::move(own);
   }
   m_cachedRows = RowCount();
+  m_live.Reset(RowCount());
+  m_deleteSql.clear();
+  m_matches = MatchSet{};
+  m_rowOfKey.clear();
   m_arenaLoaded = m_arena.size();
   m_scratchRow = SIZE_MAX;
   m_checkedSinceMove = false;
@@ -230,10 +234,11 @@ void RecordsetCore::FailNoCurrent() const {
 
 void RecordsetCore::Close() {
   m_open = false;
-  m_editMode = 0;
+  DropEdit();
   ReleaseRows();
-  m_buffer.clear();
-  m_changed.clear();
+  m_live.Reset(0);
+  m_matches = MatchSet{};
+  m_rowOfKey.clear();
 }
 
 int RecordsetCore::FieldIndex(const std::string& name) const {
@@ -275,7 +280,7 @@ bool RecordsetCore::NoMatch() const {
 
 std::int32_t RecordsetCore::RecordCount() const {
   CheckOpen();
-  return static_cast<std::int32_t>(std::min(m_populated, RowCount()));
+  return static_cast<std::int32_t>(m_live.LiveBefore(std::min(m_populated, RowCount())));
 }
 
 std::int32_t RecordsetCore::AbsolutePosition() const {
@@ -284,7 +289,7 @@ std::int32_t RecordsetCore::AbsolutePosition() const {
   if (m_deletedCurrent)
     Fail(kErrRecordDeleted,
          "Record is deleted: the current record of recordset '" + m_sql + "' has no position.");
-  return static_cast<std::int32_t>(m_pos);
+  return static_cast<std::int32_t>(m_live.LiveBefore(static_cast<std::size_t>(m_pos)));
 }
 
 void RecordsetCore::Visit(std::size_t row) {
@@ -299,32 +304,33 @@ void RecordsetCore::DropEdit() {
   m_editMode = 0;
   m_buffer.clear();
   m_changed.clear();
+  m_editStored.clear();
 }
 
 void RecordsetCore::SetAbsolutePosition(std::int32_t position) {
   CheckOpen();
   DropEdit();
-  if (position < 0 || static_cast<std::size_t>(position) >= RowCount())
+  if (position < 0 || static_cast<std::size_t>(position) >= m_live.Live())
     Fail(kErrInvalidArgument, "Invalid argument: AbsolutePosition " + std::to_string(position) +
                                   " is outside recordset '" + m_sql + "', which has " +
-                                  std::to_string(RowCount()) + " records.");
-  Visit(static_cast<std::size_t>(position));
+                                  std::to_string(m_live.Live()) + " records.");
+  Visit(m_live.Nth(static_cast<std::size_t>(position)));
 }
 
 void RecordsetCore::MoveFirst() {
   CheckOpen();
   DropEdit();
-  if (RowCount() == 0)
+  if (m_live.Live() == 0)
     Fail(kErrNoCurrentRecord, "No current record: recordset '" + m_sql + "' is empty.");
-  Visit(0);
+  Visit(m_live.NextLive(0));
 }
 
 void RecordsetCore::MoveLast() {
   CheckOpen();
   DropEdit();
-  if (RowCount() == 0)
+  if (m_live.Live() == 0)
     Fail(kErrNoCurrentRecord, "No current record: recordset '" + m_sql + "' is empty.");
-  Visit(RowCount() - 1);
+  Visit(static_cast<std::size_t>(m_live.PreviousLive(static_cast<std::int64_t>(RowCount()) - 1)));
   m_populated = RowCount();
 }
 
@@ -334,10 +340,10 @@ void RecordsetCore::MoveNext() {
   if (m_eof)
     Fail(kErrNoCurrentRecord,
          "No current record: recordset '" + m_sql + "' is already at its end (EOF).");
-  std::size_t next = m_bof ? 0 : static_cast<std::size_t>(m_deletedCurrent ? m_pos : m_pos + 1);
+  std::size_t next = m_live.NextLive(m_bof ? 0 : static_cast<std::size_t>(m_pos + 1));
   if (next >= RowCount()) {
     m_eof = true;
-    m_bof = RowCount() == 0;
+    m_bof = m_live.Live() == 0;
     m_pos = static_cast<std::int64_t>(RowCount());
     m_deletedCurrent = false;
     return;
@@ -351,95 +357,16 @@ void RecordsetCore::MovePrevious() {
   if (m_bof)
     Fail(kErrNoCurrentRecord,
          "No current record: recordset '" + m_sql + "' is already at its start (BOF).");
-  std::int64_t prev = m_eof ? static_cast<std::int64_t>(RowCount()) - 1 : m_pos - 1;
+  std::int64_t prev =
+      m_live.PreviousLive(m_eof ? static_cast<std::int64_t>(RowCount()) - 1 : m_pos - 1);
   if (prev < 0) {
     m_bof = true;
-    m_eof = RowCount() == 0;
+    m_eof = m_live.Live() == 0;
     m_pos = -1;
     m_deletedCurrent = false;
     return;
   }
   Visit(static_cast<std::size_t>(prev));
-}
-
-void RecordsetCore::Find(FindKind kind, const std::string& criteria) {
-  CheckOpen();
-  DropEdit();
-  std::string crit = TranslateJetCriteria(criteria);
-  const std::size_t count = RowCount();
-  Connection& c = m_db->Conn();
-  std::string ctx = "Find '" + criteria + "' in recordset '" + m_sql + "'";
-  std::unordered_set<std::int64_t> single;
-  std::set<std::vector<std::int64_t>> multi;
-  std::vector<bool> flags;
-  try {
-    if (m_keyed) {
-      std::string cols;
-      for (std::size_t k = 0; k < m_keyCount; ++k)
-        cols += (k ? ", " : "") + QuoteId("__vem_k" + std::to_string(k));
-      CachedStmt s =
-          c.Prepare("SELECT " + cols + " FROM (" + m_select->sql + ") WHERE (" + crit + ")", ctx);
-      BindParameters(s.get(), m_parameters);
-      while (s.Step(ctx)) {
-        if (m_keyCount == 1) {
-          single.insert(sqlite3_column_type(s.get(), 0) == SQLITE_NULL
-                            ? kNullKey
-                            : sqlite3_column_int64(s.get(), 0));
-        } else {
-          std::vector<std::int64_t> key;
-          for (std::size_t k = 0; k < m_keyCount; ++k) {
-            int ki = static_cast<int>(k);
-            key.push_back(sqlite3_column_type(s.get(), ki) == SQLITE_NULL
-                              ? kNullKey
-                              : sqlite3_column_int64(s.get(), ki));
-          }
-          multi.insert(std::move(key));
-        }
-      }
-    } else {
-      CachedStmt s = c.Prepare("SELECT (" + crit + ") FROM (" + m_select->sql + ")", ctx);
-      BindParameters(s.get(), m_parameters);
-      while (s.Step(ctx)) flags.push_back(sqlite3_column_int(s.get(), 0) != 0);
-    }
-  } catch (const EngineError& e) {
-    if (e.number() == kErrQuerySyntax)
-      Fail(kErrFindSyntax, "Syntax error in expression '" + criteria + "' (" + e.what() + ")");
-    throw;
-  }
-  auto matches = [&](std::size_t row) {
-    if (!m_keyed) return row < flags.size() && flags[row];
-    if (m_keyCount == 1) return single.count(m_keys[row]) > 0;
-    std::vector<std::int64_t> key(KeysOf(row), KeysOf(row) + m_keyCount);
-    return multi.count(key) > 0;
-  };
-  std::int64_t start = 0, step = 1;
-  switch (kind) {
-    case FindKind::First:
-      start = 0;
-      break;
-    case FindKind::Last:
-      start = static_cast<std::int64_t>(count) - 1;
-      step = -1;
-      break;
-    case FindKind::Next:
-      start = m_bof   ? 0
-              : m_eof ? static_cast<std::int64_t>(count)
-                      : (m_deletedCurrent ? m_pos : m_pos + 1);
-      break;
-    case FindKind::Previous:
-      start = m_eof ? static_cast<std::int64_t>(count) - 1 : m_bof ? -1 : m_pos - 1;
-      step = -1;
-      break;
-  }
-  for (std::int64_t i = start; i >= 0 && i < static_cast<std::int64_t>(count); i += step) {
-    if (matches(static_cast<std::size_t>(i))) {
-      Visit(static_cast<std::size_t>(i));
-      if (kind == FindKind::Last) m_populated = count;
-      m_noMatch = false;
-      return;
-    }
-  }
-  m_noMatch = true;  // the position stays where it was
 }
 
 void RecordsetCore::CompactArena() {
@@ -456,16 +383,59 @@ void RecordsetCore::CompactArena() {
   m_arenaLoaded = m_arena.size();
 }
 
-bool RecordsetCore::Reread(std::size_t row, Value* values) {
+void RecordsetCore::BindReread(sqlite3_stmt* s, std::size_t row) const {
+  // The select's own parameters (literals of its WHERE, of subqueries in its
+  // select list and ON conditions) come first; the keys follow them.
+  BindParameters(s, m_parameters);
+  const int first = static_cast<int>(m_parameters.size()) + 1;
+  for (std::size_t k = 0; k < m_keyCount; ++k)
+    BindKey(s, first + static_cast<int>(k), KeysOf(row)[k]);
+}
+
+bool RecordsetCore::Reread(std::size_t row, Value* values, std::vector<StoredValue>* stored) {
   Connection& c = m_db->Conn();
   CachedStmt s = c.Prepare(m_select->rereadSql, "Reading a record of recordset", m_sql);
-  for (std::size_t k = 0; k < m_keyCount; ++k)
-    BindKey(s.get(), static_cast<int>(k + 1), KeysOf(row)[k]);
+  BindReread(s.get(), row);
   if (!s.Step()) return false;
+  const int offset = static_cast<int>(m_keyCount);
+  if (stored) {
+    // Copied before the values are read: reading converts them in place.
+    stored->clear();
+    stored->resize(m_fieldCount);
+    for (std::size_t f = 0; f < m_fieldCount; ++f) {
+      if (m_layout->fields[f].keyIndex < 0) continue;
+      (*stored)[f].reset(
+          sqlite3_value_dup(sqlite3_column_value(s.get(), m_layout->fields[f].column - offset)));
+      if (!(*stored)[f]) throw std::bad_alloc();
+    }
+  }
   for (std::size_t f = 0; f < m_fieldCount; ++f)
-    values[f] = ReadColumn(s.get(), m_layout->fields[f].column - static_cast<int>(m_keyCount),
-                           m_layout->fields[f].info.type);
+    values[f] =
+        ReadColumn(s.get(), m_layout->fields[f].column - offset, m_layout->fields[f].info.type);
   return true;
+}
+
+void RecordsetCore::ReadRow(std::size_t row, std::uint64_t epoch,
+                            std::vector<StoredValue>* stored) {
+  m_scratch.resize(m_fieldCount);
+  m_scratchRow = SIZE_MAX;
+  const bool cached = row < m_cachedRows;
+  if (cached) m_rowEpoch[row] = 0;  // until read again
+  if (!Reread(row, m_scratch.data(), stored))
+    Fail(kErrRecordDeleted, "Record is deleted: record " + std::to_string(row) + " of recordset '" +
+                                m_sql + "' was deleted by another user or recordset.");
+  if (!cached) {
+    // A row added through this recordset lives in the scratch row.
+    m_scratchRow = row;
+    m_scratchEpoch = epoch;
+    return;
+  }
+  // The new values replace the cached ones (in place when they fit; old
+  // bytes that did not are dropped by the next compaction).
+  StoredCell* cells = RowCells(row);
+  for (std::size_t f = 0; f < m_fieldCount; ++f) ReplaceCell(cells[f], m_scratch[f], m_arena);
+  m_rowEpoch[row] = epoch;
+  if (m_arena.size() > 4 * std::max<std::size_t>(m_arenaLoaded, 1u << 20)) CompactArena();
 }
 
 const Value& RecordsetCore::GetValue(std::size_t field) {
@@ -484,16 +454,7 @@ RecordsetCore::ValueRef RecordsetCore::LocateChecked(std::size_t field) {
   if (m_keyed && row >= m_cachedRows) {
     // A row added through this recordset: read by key into the scratch row.
     std::uint64_t epoch = m_db->OpenConn().ChangeEpoch();
-    if (m_scratchRow != row || m_scratchEpoch != epoch) {
-      m_scratch.resize(m_fieldCount);
-      m_scratchRow = SIZE_MAX;
-      if (!Reread(row, m_scratch.data()))
-        Fail(kErrRecordDeleted, "Record is deleted: record " + std::to_string(row) +
-                                    " of recordset '" + m_sql +
-                                    "' was deleted by another user or recordset.");
-      m_scratchRow = row;
-      m_scratchEpoch = epoch;
-    }
+    if (m_scratchRow != row || m_scratchEpoch != epoch) ReadRow(row, epoch, nullptr);
     return {&m_scratch[field], nullptr, nullptr};
   }
   if (m_keyed && (!m_checkedSinceMove || m_rowEpoch[row] == 0)) {
@@ -503,255 +464,9 @@ RecordsetCore::ValueRef RecordsetCore::LocateChecked(std::size_t field) {
     // an Update through this recordset marks its row for reading again.
     std::uint64_t epoch = m_db->OpenConn().ChangeEpoch();
     m_checkedSinceMove = true;
-    if (m_rowEpoch[row] != epoch) {
-      m_scratch.resize(m_fieldCount);
-      m_rowEpoch[row] = 0;  // until read again
-      if (!Reread(row, m_scratch.data()))
-        Fail(kErrRecordDeleted, "Record is deleted: record " + std::to_string(row) +
-                                    " of recordset '" + m_sql +
-                                    "' was deleted by another user or recordset.");
-      // The new values replace the cached ones (in place when they fit; old
-      // bytes that did not are dropped by the next compaction).
-      m_scratchRow = SIZE_MAX;
-      StoredCell* cells = RowCells(row);
-      for (std::size_t f = 0; f < m_fieldCount; ++f) ReplaceCell(cells[f], m_scratch[f], m_arena);
-      m_rowEpoch[row] = epoch;
-      if (m_arena.size() > 4 * std::max<std::size_t>(m_arenaLoaded, 1u << 20)) CompactArena();
-    }
+    if (m_rowEpoch[row] != epoch) ReadRow(row, epoch, nullptr);
   }
   return {nullptr, &RowCells(row)[field], &m_arena};
-}
-
-void RecordsetCore::SetValue(std::size_t field, const Value& value) {
-  CheckOpen();
-  const FieldDesc& f = m_layout->fields[field];
-  if (m_editMode == 0)
-    Fail(kErrUpdateWithoutEdit,
-         "Cannot set field '" + f.info.name + "' of recordset '" + m_sql +
-             "': the record is not being edited (call AddNew or Edit first).");
-  if (f.keyIndex < 0)
-    Fail(kErrFieldNotUpdatable,
-         "Field '" + f.info.name + "' of recordset '" + m_sql +
-             "' cannot be updated: it is not a column of one base table row.");
-  if (m_editMode == 2 && f.keyIndex != 0)
-    Fail(kErrFieldNotUpdatable,
-         "Field '" + f.info.name + "' cannot be set on a new record of recordset '" + m_sql + "'.");
-  if (f.info.attributes & dbAutoIncrField)
-    Fail(kErrFieldNotUpdatable, "Field '" + f.info.name + "' of '" + f.sourceTable +
-                                    "' is an AutoNumber and cannot be changed.");
-  m_buffer[field] = ConvertForField(value, f.info, f.sourceTable);
-  m_changed[field] = true;
-}
-
-void RecordsetCore::Edit() {
-  CheckOpen();
-  if (!m_keyed)
-    Fail(kErrReadOnly, "Cannot update: recordset '" + m_sql +
-                           "' is read-only (it has no base table rows to write to).");
-  DropEdit();
-  CheckCurrent();
-  // Reading the row checks that it still exists (3167 otherwise). Fields
-  // keep being read from the row until they are changed: only changed
-  // fields take their values from the buffer and are written by Update.
-  if (m_fieldCount > 0) Locate(0);
-  m_buffer.assign(m_fieldCount, Value{});
-  m_changed.assign(m_fieldCount, false);
-  m_editMode = 1;
-}
-
-void RecordsetCore::AddNew() {
-  CheckOpen();
-  if (!m_keyed)
-    Fail(kErrReadOnly, "Cannot add a record: recordset '" + m_sql +
-                           "' is read-only (it has no base table rows to write to).");
-  if (m_keyCount != 1 || m_layout->keyTables[0].empty())
-    Fail(kErrNotSupported,
-         "Cannot add a record to recordset '" + m_sql + "': it joins several tables.");
-  DropEdit();
-  m_buffer.assign(m_fieldCount, Value{});
-  m_changed.assign(m_fieldCount, false);
-  m_editMode = 2;
-  // AutoNumbers are assigned now, so that they can be read before Update.
-  try {
-    for (std::size_t i = 0; i < m_fieldCount; ++i) {
-      const FieldDesc& f = m_layout->fields[i];
-      if (f.keyIndex != 0 || !(f.info.attributes & dbAutoIncrField)) continue;
-      bool done = false;
-      for (std::size_t j = 0; j < i; ++j)
-        if (m_changed[j] && EqualNoCase(m_layout->fields[j].sourceColumn, f.sourceColumn)) {
-          m_buffer[i] = m_buffer[j];
-          done = true;
-        }
-      if (!done) m_buffer[i] = m_db->AllocateAutoNumber(f.sourceTable, f.sourceColumn);
-      m_changed[i] = true;
-    }
-  } catch (...) {
-    DropEdit();
-    throw;
-  }
-}
-
-void RecordsetCore::Update() {
-  CheckOpen();
-  if (m_editMode == 0)
-    Fail(kErrUpdateWithoutEdit, "Update without AddNew or Edit on recordset '" + m_sql + "'.");
-  Connection& c = m_db->Conn();
-  if (m_editMode == 2) {
-    std::vector<std::size_t> cols;
-    cols.reserve(m_fieldCount);
-    for (std::size_t i = 0; i < m_fieldCount; ++i) {
-      if (!m_changed[i]) continue;
-      bool later = false;  // the same column twice (t.* and t.x): the last write wins
-      for (std::size_t j = i + 1; j < m_fieldCount; ++j)
-        later = later || (m_changed[j] && EqualNoCase(m_layout->fields[j].sourceColumn,
-                                                      m_layout->fields[i].sourceColumn));
-      if (!later) cols.push_back(i);
-    }
-    {
-      std::vector<std::size_t> key;
-      key.reserve(cols.size() + 1);
-      key.push_back(0);
-      key.insert(key.end(), cols.begin(), cols.end());
-      CachedStmt s = c.Prepare(WriteSql(std::move(key)), "Update (AddNew) of recordset", m_sql);
-      for (std::size_t k = 0; k < cols.size(); ++k)
-        BindValue(s.get(), static_cast<int>(k + 1), m_buffer[cols[k]]);
-      s.Step();
-    }
-    std::int64_t rowid = sqlite3_last_insert_rowid(c.db());
-    bool wasFull = m_populated >= RowCount();
-    bool wasEmpty = m_bof && m_eof;
-    m_keys.push_back(rowid);
-
-    m_rowEpoch.push_back(0);
-    if (wasFull) m_populated = RowCount();
-    if (wasEmpty) {
-      m_bof = false;  // DAO: BOF clears, EOF stays set
-      m_pos = static_cast<std::int64_t>(RowCount());
-    }
-    DropEdit();
-    return;
-  }
-  // Edit: each changed column goes back to its own base row.
-  CheckCurrent();
-  std::size_t row = static_cast<std::size_t>(m_pos);
-  std::vector<std::vector<std::size_t>> byKey(m_keyCount);
-  for (std::size_t i = 0; i < m_fieldCount; ++i)
-    if (m_changed[i]) byKey[static_cast<std::size_t>(m_layout->fields[i].keyIndex)].push_back(i);
-  auto run = [&] {
-    for (std::size_t k = 0; k < m_keyCount; ++k) {
-      const auto& cols = byKey[k];
-      if (cols.empty()) continue;
-      std::vector<std::size_t> key;
-      key.reserve(cols.size() + 1);
-      key.push_back(k + 1);
-      key.insert(key.end(), cols.begin(), cols.end());
-      CachedStmt s = c.Prepare(WriteSql(std::move(key)), "Update of recordset", m_sql);
-      for (std::size_t j = 0; j < cols.size(); ++j)
-        BindValue(s.get(), static_cast<int>(j + 1), m_buffer[cols[j]]);
-      BindKey(s.get(), static_cast<int>(cols.size() + 1), KeysOf(row)[k]);
-      s.Step();
-      if (sqlite3_changes(c.db()) == 0)
-        Fail(kErrRecordDeleted, "Record is deleted: the record of '" + m_layout->keyTables[k] +
-                                    "' being edited in recordset '" + m_sql +
-                                    "' no longer exists.");
-    }
-  };
-  std::size_t groups = 0;
-  for (const auto& g : byKey) groups += g.empty() ? 0 : 1;
-  // A cached row that was current up to this Update stays current when
-  // nothing but the Update itself changed the database meanwhile: its new
-  // values are the ones just written. Otherwise it is read again.
-  const std::uint64_t before = c.ChangeEpoch();
-  const bool wasCurrent = m_layout->plainColumns && row < m_cachedRows && m_rowEpoch[row] == before;
-  m_rowEpoch[row] = 0;
-  if (groups > 1)
-    m_db->WriteAtomically("Update of recordset '" + m_sql + "'", run);
-  else
-    run();
-  const std::uint64_t after = c.ChangeEpoch();
-  if (wasCurrent && after == before + 1) {
-    StoredCell* cells = RowCells(row);
-    for (std::size_t i = 0; i < m_fieldCount; ++i)
-      if (m_changed[i]) ReplaceCell(cells[i], m_buffer[i], m_arena);
-    m_rowEpoch[row] = after;
-    if (m_arena.size() > 4 * std::max<std::size_t>(m_arenaLoaded, 1u << 20)) CompactArena();
-  }
-  m_scratchRow = SIZE_MAX;
-  DropEdit();
-}
-
-const std::string& RecordsetCore::WriteSql(std::vector<std::size_t> key) const {
-  constexpr std::size_t kMaxTexts = 64;
-  auto& texts = m_layout->writeSql;
-  auto it = texts.find(key);
-  if (it != texts.end()) return it->second;
-  const std::vector<FieldDesc>& fields = m_layout->fields;
-  std::string sql;
-  if (key[0] == 0) {
-    sql = "INSERT INTO " + QuoteId(m_layout->keyTables[0]);
-    if (key.size() == 1) {
-      sql += " DEFAULT VALUES";
-    } else {
-      std::string names, params;
-      for (std::size_t k = 1; k < key.size(); ++k) {
-        names += (k > 1 ? ", " : "") + QuoteId(fields[key[k]].sourceColumn);
-        params += (k > 1 ? ", ?" : "?") + std::to_string(k);
-      }
-      sql += " (" + names + ") VALUES (" + params + ")";
-    }
-  } else {
-    sql = "UPDATE " + QuoteId(m_layout->keyTables[key[0] - 1]) + " SET ";
-    for (std::size_t j = 1; j < key.size(); ++j)
-      sql +=
-          (j > 1 ? ", " : "") + QuoteId(fields[key[j]].sourceColumn) + " = ?" + std::to_string(j);
-    sql += " WHERE rowid = ?" + std::to_string(key.size());
-  }
-  if (texts.size() >= kMaxTexts) texts.clear();
-  return texts.emplace(std::move(key), std::move(sql)).first->second;
-}
-
-void RecordsetCore::CancelUpdate() {
-  CheckOpen();
-  if (m_editMode == 0)
-    Fail(kErrUpdateWithoutEdit,
-         "CancelUpdate without AddNew or Edit on recordset '" + m_sql + "'.");
-  DropEdit();
-}
-
-void RecordsetCore::Delete() {
-  CheckOpen();
-  if (!m_keyed)
-    Fail(kErrReadOnly,
-         "Cannot delete: recordset '" + m_sql + "' is read-only (it has no base table rows).");
-  DropEdit();
-  CheckCurrent();
-  if (m_keyCount != 1 || m_layout->keyTables[0].empty())
-    Fail(kErrNotSupported, "Cannot delete the current record of recordset '" + m_sql +
-                               "': it joins several tables; delete from one table instead.");
-  Connection& c = m_db->Conn();
-  std::string ctx = "Delete in recordset '" + m_sql + "'";
-  std::size_t row = static_cast<std::size_t>(m_pos);
-  {
-    CachedStmt s =
-        c.Prepare("DELETE FROM " + QuoteId(m_layout->keyTables[0]) + " WHERE rowid = ?1", ctx);
-    BindKey(s.get(), 1, KeysOf(row)[0]);
-    s.Step(ctx);
-  }
-  if (sqlite3_changes(c.db()) == 0)
-    Fail(kErrRecordDeleted,
-         "Record is deleted: the current record of recordset '" + m_sql + "' was already deleted.");
-  m_keys.erase(m_keys.begin() + static_cast<std::ptrdiff_t>(row * m_keyCount),
-               m_keys.begin() + static_cast<std::ptrdiff_t>((row + 1) * m_keyCount));
-  const std::size_t nf = m_fieldCount;
-  if (row < m_cachedRows) {
-    m_cells.erase(m_cells.begin() + static_cast<std::ptrdiff_t>(row * nf),
-                  m_cells.begin() + static_cast<std::ptrdiff_t>((row + 1) * nf));
-    --m_cachedRows;
-  }
-  m_scratchRow = SIZE_MAX;
-  m_rowEpoch.erase(m_rowEpoch.begin() + static_cast<std::ptrdiff_t>(row));
-  if (m_populated > row) --m_populated;
-  m_deletedCurrent = true;
 }
 
 void RecordsetCore::Requery() {

@@ -5,12 +5,20 @@
 // and a row deleted elsewhere reads as 3167.
 //
 // Position model (DAO's): m_bof / m_eof flags; with neither set, m_pos is
-// the current row. After Delete the current row is gone from the keyset
-// (m_deletedCurrent) and m_pos names the row that followed it.
+// the current row. Rows deleted through the recordset stay in the keyset,
+// marked dead (m_live); after Delete, m_pos names the dead row
+// (m_deletedCurrent) until the cursor moves. Positions and counts are among
+// the live rows.
+//
+// Edits are optimistic (DAO's rule that no edit overwrites another
+// silently): Edit reads the row afresh and keeps the stored values of its
+// base columns; Update writes a base row only where it still holds them
+// (3197 otherwise, nothing written).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <map>
 #include <memory>
 #include <string>
@@ -18,6 +26,7 @@
 #include <vector>
 
 #include "Engine/DatabaseCore.h"
+#include "Engine/LiveRows.h"
 #include "Engine/Value.h"
 
 namespace dao {
@@ -40,17 +49,36 @@ struct RecordsetLayout {
   std::vector<std::u16string> wideNames;  // the fields' names in UTF-16, for lookups by BSTR
   std::vector<std::size_t> firstOf;       // per field: the first field of the same name
   int keyField = -1;                      // the field whose value is the single key, -1 if none
-  bool untyped = false;                   // an expression field takes its type from the values
+  // Per key: the fields whose stored values an Update compares before it
+  // writes that key's base row (one field per base column).
+  std::vector<std::vector<std::size_t>> checkedFields;
+  bool untyped = false;  // an expression field takes its type from the values
   // Every field is a column of the one base table, each column shown once:
   // after an Edit the row's new values are exactly the values written.
   bool plainColumns = false;
   // INSERT and UPDATE texts by the fields they write: {0, fields...} for an
-  // INSERT, {k + 1, fields...} for an UPDATE of key k. A cache of texts made
-  // from the fields above, so it may grow on a shared layout.
+  // INSERT, {k + 1, fields...} for an UPDATE of key k (which writes only
+  // where the row still holds the values of checkedFields[k]). A cache of
+  // texts made from the fields above, so it may grow on a shared layout.
   mutable std::map<std::vector<std::size_t>, std::string> writeSql;
 };
 
 enum class FindKind { First, Last, Next, Previous };
+
+// The key of a base row that an outer join left out.
+inline constexpr std::int64_t kNullKey = std::numeric_limits<std::int64_t>::min();
+inline void BindKey(sqlite3_stmt* s, int index, std::int64_t key) {
+  if (key == kNullKey)
+    sqlite3_bind_null(s, index);
+  else
+    sqlite3_bind_int64(s, index, key);
+}
+
+// Owns a copy of an SQLite value (sqlite3_value_dup).
+struct SqliteValueFree {
+  void operator()(sqlite3_value* v) const { sqlite3_value_free(v); }
+};
+using StoredValue = std::unique_ptr<sqlite3_value, SqliteValueFree>;
 
 class RecordsetCore {
  public:
@@ -135,13 +163,28 @@ class RecordsetCore {
   }
   [[noreturn]] void FailClosed() const;
   [[noreturn]] void FailNoCurrent() const;
+  // Rows of the keyset, deleted ones included.
   std::size_t RowCount() const { return m_rowEpoch.size(); }
   StoredCell* RowCells(std::size_t row) { return &m_cells[row * m_fieldCount]; }
   const std::int64_t* KeysOf(std::size_t row) const { return &m_keys[row * m_keyCount]; }
-  bool Reread(std::size_t row, Value* values);
+  // Reads a row by its keys into `values`; with `stored`, also keeps the
+  // stored values of the updatable fields. False when the row is gone.
+  bool Reread(std::size_t row, Value* values, std::vector<StoredValue>* stored = nullptr);
+  // Reads a row afresh into the cache (or the scratch row), as of `epoch`;
+  // 3167 when it is gone.
+  void ReadRow(std::size_t row, std::uint64_t epoch, std::vector<StoredValue>* stored);
+  // Binds the select's parameters and the keys of `row` after them.
+  void BindReread(sqlite3_stmt* s, std::size_t row) const;
+  void UpdateEdited();
+  // Why an Update wrote nothing to the base row of key k: 3167 when the row
+  // is gone, else 3197 (it changed since Edit).
+  [[noreturn]] void FailConflict(std::size_t row, std::size_t k);
+  // The rows matching `criteria` (ascending), kept while nothing changed.
+  const std::vector<std::size_t>& Matches(const std::string& criteria);
+  // The row of a member with these keys (hash lookup), SIZE_MAX if none.
+  std::size_t RowOfKeys(const std::int64_t* keys);
   // Locate for every other case: edits, added rows, the first read after a move.
   ValueRef LocateChecked(std::size_t field);
-  void GoTo(std::int64_t index, bool forward);
   void DropEdit();
   void Visit(std::size_t row);
   std::string Owner() const;
@@ -173,13 +216,26 @@ class RecordsetCore {
   bool m_eof = true;
   std::int64_t m_pos = -1;
   bool m_deletedCurrent = false;
-  std::size_t m_populated = 0;  // rows visited so far (DAO's RecordCount)
+  LiveRows m_live;              // which rows are not deleted
+  std::size_t m_populated = 0;  // rows up to the last visited one (DAO's RecordCount)
   bool m_noMatch = false;
   bool m_checkedSinceMove = false;  // other connections' commits were looked for on this row
 
   int m_editMode = 0;           // 0 none, 1 Edit, 2 AddNew
   std::vector<Value> m_buffer;  // the edited record
   std::vector<bool> m_changed;
+  std::vector<StoredValue> m_editStored;  // Edit: the stored values of the updatable fields
+  std::string m_deleteSql;                // the DELETE of a row (made by the first Delete)
+
+  // Find: the rows matching the last criteria, while the epoch holds.
+  struct MatchSet {
+    std::string criteria;     // as given
+    std::uint64_t epoch = 0;  // 0: none
+    std::size_t rowCount = 0;
+    std::vector<std::size_t> rows;
+  } m_matches;
+  // The members by a hash of their keys (built by the first Find that needs it).
+  std::unordered_multimap<std::uint64_t, std::size_t> m_rowOfKey;
 };
 
 }  // namespace dao

@@ -89,6 +89,40 @@ TEST_F(EngineTest, FindSetsNoMatchAndKeepsThePositionWhenNothingMatches) {
   EXPECT_TRUE(rs->GetNoMatch());
 }
 
+// Find looks at the recordset's members as they are now: changed elsewhere during a walk, edited
+// or added here so that they fail the recordset's own condition, deleted here.
+TEST_F(EngineTest, FindJudgesTheMembersAsTheyAreNow) {
+  auto db = Create();
+  db->Execute("CREATE TABLE T (ID COUNTER PRIMARY KEY, Name TEXT(10), N LONG)");
+  for (const char* row : {"('Ann', 10)", "('Bob', 20)", "('Cid', 30)"})
+    db->Execute((std::string("INSERT INTO T (Name, N) VALUES ") + row).c_str());
+  auto other = Open();
+  RecordsetPtr rs = db->OpenRecordset("SELECT * FROM T WHERE N > 15 ORDER BY ID");
+  rs->FindFirst("N > 15");
+  EXPECT_EQ(Text(rs->GetCollect("Name")), "Bob");
+  other->Execute("UPDATE T SET N = 0 WHERE Name = 'Cid'");
+  rs->FindNext("N > 15");
+  EXPECT_TRUE(rs->GetNoMatch());
+  rs->Edit();
+  rs->PutCollect("N", 5L);
+  rs->Update();
+  rs->AddNew();
+  rs->PutCollect("Name", "Dan");
+  rs->PutCollect("N", 1L);
+  rs->Update();
+  std::string found;
+  for (rs->FindFirst("N < 10"); !rs->GetNoMatch(); rs->FindNext("N < 10"))
+    found += Text(rs->GetCollect("Name"));
+  EXPECT_EQ(found, "BobCidDan");
+  rs->FindFirst("N < 10");
+  rs->Delete();
+  rs->FindNext("N < 10");
+  EXPECT_EQ(Text(rs->GetCollect("Name")), "Cid");
+  rs->FindPrevious("N < 10");
+  EXPECT_TRUE(rs->GetNoMatch());
+  EXPECT_EQ(rs->GetAbsolutePosition(), 0);
+}
+
 TEST_F(EngineTest, FindWithBadCriteriaRaisesSyntaxOrNameErrors) {
   auto db = CreateCustomers();
   RecordsetPtr rs = db->OpenRecordset("SELECT * FROM Customers");
@@ -122,6 +156,31 @@ TEST_F(EngineTest, DynasetSeesChangesMadeThroughAnotherRecordsetAndConnection) {
   reader->MoveLast();
   EXPECT_EQ(reader->GetRecordCount(), 4);
   EXPECT_EQ(Text(reader->GetCollect("Name")), "Dan");
+}
+
+// Re-reading a row binds the literals of the select's own conditions too (a subquery in the
+// select list, in an ON condition), not only the row's keys.
+TEST_F(EngineTest, RereadsKeepTheLiteralsOfTheSelect) {
+  auto db = CreateCustomers();
+  db->Execute("CREATE TABLE Orders (OrderID COUNTER PRIMARY KEY, CustID LONG, Qty LONG)");
+  for (const char* values : {"(1, 5)", "(2, 7)", "(3, 9)"})
+    db->Execute((std::string("INSERT INTO Orders (CustID, Qty) VALUES ") + values).c_str());
+  RecordsetPtr sub = db->OpenRecordset(
+      "SELECT ID, Name, (SELECT Count(*) FROM Orders WHERE Qty > 6) AS Big FROM Customers "
+      "WHERE ID = 2");
+  RecordsetPtr on = db->OpenRecordset(
+      "SELECT Name, Qty FROM Customers INNER JOIN Orders ON (Orders.CustID = Customers.ID AND "
+      "Orders.Qty < (SELECT Max(Qty) FROM Orders WHERE Qty < 8)) ORDER BY Qty");
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    EXPECT_EQ(Text(sub->GetCollect("Name")), round ? "Bobby" : "Bob");
+    EXPECT_EQ(Long(sub->GetCollect("Big")), 2);
+    EXPECT_EQ(Text(on->GetCollect("Name")), "Ann");
+    EXPECT_EQ(Long(on->GetCollect("Qty")), 5);
+    Open()->Execute("UPDATE Customers SET Name = 'Bobby' WHERE ID = 2");
+    sub->MoveFirst();
+    on->MoveFirst();
+  }
 }
 
 TEST_F(EngineTest, RepeatedRereadsKeepEveryValueRight) {
@@ -160,25 +219,6 @@ TEST_F(EngineTest, RowDeletedElsewhereReadsAsDeleted) {
   EXPECT_DAO_ERROR(rs->Edit(), 3167);
   rs->MoveNext();
   EXPECT_EQ(Text(rs->GetCollect("Name")), "Cid");
-}
-
-TEST_F(EngineTest, DeleteRemovesTheRowAndLeavesNoCurrentRecord) {
-  auto db = CreateCustomers();
-  RecordsetPtr rs = db->OpenRecordset("SELECT * FROM Customers ORDER BY ID");
-  rs->MoveLast();
-  rs->MoveFirst();
-  rs->MoveNext();
-  rs->Delete();
-  EXPECT_FALSE(rs->GetEOF());
-  EXPECT_DAO_ERROR(rs->GetCollect("Name"), 3167);
-  EXPECT_DAO_ERROR(rs->Delete(), 3167);
-  EXPECT_EQ(rs->GetRecordCount(), 2);
-  rs->MoveNext();
-  EXPECT_EQ(Text(rs->GetCollect("Name")), "Cid");
-  rs->MovePrevious();
-  EXPECT_EQ(Text(rs->GetCollect("Name")), "Ann");
-  RecordsetPtr count = db->OpenRecordset("SELECT Count(*) AS n FROM Customers");
-  EXPECT_EQ(Long(count->GetCollect("n")), 2);
 }
 
 TEST_F(EngineTest, AutoNumberIsAssignedAtAddNewAndNeverReused) {
