@@ -9,6 +9,7 @@ std::int32_t DatabaseCore::AllocateAutoNumber(const std::string& table, const st
   const TableInfo* t = FindTable(table);
   if (!t) Fail(kErrInputNotFound, "Table '" + table + "' does not exist.");
   auto ctx = [&] { return "Assigning the AutoNumber of '" + t->name + "." + column + "'"; };
+  CatalogWrite catalog(*m_conn);
   std::int64_t value = 0;
   if (!t->rowidColumn.empty() && EqualNoCase(t->rowidColumn, column)) {
     constexpr std::int64_t kBlock = 1024;
@@ -65,6 +66,7 @@ std::int32_t DatabaseCore::AllocateAutoNumber(const std::string& table, const st
 }
 
 void DatabaseCore::ReturnUnusedCounters() {
+  CatalogWrite catalog(*m_conn);
   for (const auto& [table, block] : m_counters) {
     if (block.next > block.last) continue;
     // Nobody else could allocate while this transaction held the write lock;

@@ -96,6 +96,15 @@ class Connection {
   // watched instead of asking PRAGMA data_version.
   void SetWal(bool wal) { m_wal = wal; }
 
+  // The catalog guard (CatalogGuard.cpp): once installed, a statement that
+  // writes, drops or alters an MSys... or sqlite_... table is refused when it
+  // is prepared (3219 naming the table), unless the engine has marked its own
+  // catalog write with a CatalogWrite. SQLite asks again whenever it
+  // re-prepares a statement, so marking covers preparing and stepping.
+  void GuardCatalog();
+  void BeginCatalogWrite() { ++m_catalogWrites; }
+  void EndCatalogWrite() { --m_catalogWrites; }
+
  private:
   friend class CachedStmt;
   // Takes back a borrowed statement: into `home` when the cache is still of
@@ -118,6 +127,22 @@ class Connection {
   const volatile unsigned char* m_walIndex = nullptr;  // SQLite's mapping of the -shm header
   unsigned char m_walHeader[24] = {};                  // the parts of it last seen
   std::int64_t m_dataVersion = -1;
+  int m_catalogWrites = 0;    // CatalogWrite scopes alive
+  std::string m_deniedTable;  // the catalog table the guard last refused
+  static int Authorize(void* self, int action, const char* a, const char* b, const char*,
+                       const char*);
+};
+
+// Marks the engine's own catalog write for the lifetime of the object.
+class CatalogWrite {
+ public:
+  explicit CatalogWrite(Connection& conn) : m_conn(conn) { m_conn.BeginCatalogWrite(); }
+  ~CatalogWrite() { m_conn.EndCatalogWrite(); }
+  CatalogWrite(const CatalogWrite&) = delete;
+  CatalogWrite& operator=(const CatalogWrite&) = delete;
+
+ private:
+  Connection& m_conn;
 };
 
 // Quotes an SQL identifier: "name" with inner quotes doubled.
