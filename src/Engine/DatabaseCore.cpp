@@ -275,7 +275,10 @@ void DatabaseCore::CheckCatalog(const ConnectOptions& options) {
   }
   c.SetWal(mode == "wal");
   sqlite3_exec(c.db(), "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
-  if (format == kFormat1Tag && !m_readOnly) UpgradeFormat1(kFormatTag);
+  if (format == kFormat1Tag && !m_readOnly) {
+    c.SetBusyTimeout(kWriteBusyMs);  // the conversion waits for writers like any write
+    UpgradeFormat1(kFormatTag);
+  }
 }
 
 void DatabaseCore::Close() {
