@@ -354,9 +354,11 @@ void DatabaseCore::Compact(const std::string& src, const std::string& dst,
   auto source = Open(absSrc, true, false, srcConnect);
   ConnectOptions dstOptions = ParseConnect(dstConnect);
   try {
-    CatalogWrite catalog(source->Conn());  // the copy writes every table, the catalog's too
-    source->Conn().Exec("VACUUM INTO " + QuoteText(absDst),
-                        "Compacting '" + absSrc + "' into '" + absDst + "'");
+    {
+      CatalogWrite catalog(source->Conn());  // the copy writes every table, the catalog's too
+      source->Conn().Exec("VACUUM INTO " + QuoteText(absDst),
+                          "Compacting '" + absSrc + "' into '" + absDst + "'");
+    }
     source->Close();
     Connection out(absDst, SQLITE_OPEN_READWRITE);
     std::string ctx = "Preparing the compacted database '" + absDst + "'";
