@@ -50,6 +50,8 @@ TEST_F(EngineTest, EveryWritePathKeepsTheColumnRules) {
       {"INSERT INTO t (D) VALUES (#12/31/9999#)", 0, nullptr},
       {"INSERT INTO t (Bo) VALUES (1)", 3421, "Bo"},
       {"INSERT INTO t (Bo) VALUES (True)", 0, nullptr},
+      {"UPDATE t SET Bo = (L = 1)", 0, nullptr},  // Jet's truth values are -1/0
+      {"UPDATE t SET Bo = Not Bo", 0, nullptr},
       {"INSERT INTO t (Si) VALUES (1e39)", 3421, "Si"},
       {"INSERT INTO t (C) VALUES (549755813888)", 3421, "C"},
       {"INSERT INTO t (C) VALUES (-549755813887.9999)", 0, nullptr},

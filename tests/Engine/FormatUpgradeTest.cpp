@@ -2,6 +2,8 @@
 // read as they are and converted when opened for writing.
 #include <sqlite3.h>
 
+#include <cstdio>
+
 #include "EngineTestSupport.h"
 
 namespace {
@@ -52,8 +54,14 @@ TEST_F(EngineTest, CurrencyIsTheAmountInCriteriaAggregatesAndExecute) {
     rs->AddNew();
     rs->PutCollect("Amount", Cy(scaled));
     rs->Update();
+    // Criteria find it by its amount written as a literal.
+    const std::int64_t a = scaled < 0 ? -scaled : scaled;
+    char literal[48];
+    std::snprintf(literal, sizeof literal, "%s%lld.%04lld", scaled < 0 ? "-" : "",
+                  static_cast<long long>(a / 10000), static_cast<long long>(a % 10000));
     RecordsetPtr back = db->OpenRecordset(
-        "SELECT Amount FROM Customers WHERE ID = (SELECT Max(ID) FROM Customers)");
+        _bstr_t((std::string("SELECT Amount FROM Customers WHERE Amount = ") + literal).c_str()));
+    ASSERT_FALSE(back->GetEOF()) << literal;
     EXPECT_EQ(Scaled(back->GetCollect("Amount")), scaled);
   }
   rs->AddNew();
