@@ -1,6 +1,12 @@
 // The catalog guard: an SQLite authorizer that refuses writes to the
 // engine's catalog (MSys... tables) and SQLite's own tables (sqlite_...)
 // except while the engine marks its own catalog write.
+//
+// SQLite asks the authorizer when it prepares a statement (and again when it
+// re-prepares one after a schema change), so a refused statement never
+// reaches the statement cache. The engine's own catalog statements name
+// their tables bare, while the translator quotes every identifier of a
+// user's text, so a user's text never meets one of them in the cache.
 #include "Engine/CatalogText.h"
 #include "Engine/Sqlite.h"
 
