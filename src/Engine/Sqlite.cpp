@@ -179,7 +179,7 @@ EngineError Connection::Error(int rc, const std::string& context) const {
     case SQLITE_AUTH:
       return EngineError(kErrInvalidOperation,
                          context + ": invalid operation: '" + m_deniedTable +
-                             "' is part of the engine's catalog and cannot be changed directly.");
+                             "' belongs to the engine's catalog and cannot be changed directly.");
     case SQLITE_NOMEM:
       return EngineError::FromHResult(static_cast<std::int32_t>(0x8007000E),
                                       context + ": out of memory.");
@@ -200,7 +200,7 @@ EngineError Connection::Error(int rc, const std::string& context) const {
   if (std::string t = after("table "); t.size() > 20 && t.ends_with(" may not be modified"))
     return EngineError(kErrInvalidOperation,
                        context + ": invalid operation: '" + t.substr(0, t.size() - 20) +
-                           "' is part of the engine's catalog and cannot be changed directly.");
+                           "' belongs to the engine's catalog and cannot be changed directly.");
   if (std::string f = after("no such function: "); !f.empty())
     return EngineError(kErrUndefinedFunction,
                        context + ": undefined function '" + f + "' in expression.");
