@@ -30,6 +30,7 @@ std::int32_t DatabaseCore::AllocateAutoNumber(const std::string& table, const st
   const std::string ctx = "AddNew on table '" + t->name + "' (assigning AutoNumber '" + column +
                           "' in '" + m_name + "')";
   const bool rowid = !t->rowidColumn.empty() && EqualNoCase(t->rowidColumn, column);
+  CatalogWrite catalog(*m_conn);
   std::int64_t value = 0;
   if (rowid) {
     constexpr std::int64_t kBlock = 1024;
@@ -107,6 +108,7 @@ void DatabaseCore::EnsureCounterTriggers(const TableInfo& t, const std::string& 
                            " + 1 WHERE TableName = " + QuoteText(t.name) +
                            " AND ColumnName = " + QuoteText(column) + " AND NextValue <= " + col +
                            "; END";
+  CatalogWrite catalog(*m_conn);
   WriteAtomically(ctx, [&] {
     m_conn->Exec("CREATE TRIGGER IF NOT EXISTS " + QuoteId(insertName) + " AFTER INSERT" + body,
                  ctx);
@@ -124,6 +126,7 @@ void DatabaseCore::EnsureCounterTriggers(const TableInfo& t, const std::string& 
 }
 
 void DatabaseCore::ReturnUnusedCounters() {
+  CatalogWrite catalog(*m_conn);
   for (const auto& [table, block] : m_counters) {
     if (block.next > block.last) continue;
     // Nobody else could allocate while this transaction held the write lock;
@@ -156,6 +159,7 @@ void DatabaseCore::AdvanceCounters() {
   const bool outer = sqlite3_get_autocommit(c.db()) != 0;
   const std::string ctx =
       "Keeping the AutoNumbers of '" + m_name + "' past a rolled-back transaction";
+  CatalogWrite catalog(c);
   BeginWrite(c, outer, ctx);
   try {
     for (const auto& [counter, high] : m_handedOut) {

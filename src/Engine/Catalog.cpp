@@ -3,6 +3,7 @@
 #include "Engine/DatabaseCore.h"
 
 #include "Engine/CatalogText.h"
+#include "Engine/ColumnRules.h"
 #include "Engine/RecordsetCore.h"
 
 namespace dao {
@@ -132,6 +133,7 @@ const TableInfo* DatabaseCore::FindTable(const std::string& name) {
       col.size = DefaultSize(col.type);
       col.attributes = col.type == dbMemo ? dbVariableField : dbFixedField;
       col.required = sqlite3_column_int(s.get(), 2) != 0;
+      col.loose = true;
       info->columns.push_back(col);
     }
   }
@@ -178,6 +180,7 @@ std::optional<std::string> DatabaseCore::QuerySql(const std::string& name) {
 
 void DatabaseCore::CheckNewName(const std::string& name, const char* what) {
   if (name.empty()) Fail(kErrInvalidArgument, std::string("A ") + what + " needs a name.");
+  CheckObjectName(name, what);
   if (IsHiddenTable(name) || StartsWithNoCase(name, kKeyPrefix))
     Fail(kErrInvalidArgument, std::string("The name '") + name +
                                   "' is reserved for the engine; choose another " + what +
@@ -196,6 +199,7 @@ void DatabaseCore::CreateTable(const TableSpec& def) {
     const FieldSpec& f = def.fields[i];
     if (f.name.empty())
       Fail(kErrInvalidArgument, "A field of table '" + def.name + "' has no name.");
+    CheckObjectName(f.name, "field");
     if (!IsKnownType(f.type))
       Fail(kErrInvalidArgument, "Field '" + f.name + "' of table '" + def.name +
                                     "' has the unknown type " + std::to_string(f.type) + ".");
@@ -220,6 +224,7 @@ void DatabaseCore::CreateTable(const TableSpec& def) {
     if (ix.fields.empty())
       Fail(kErrInvalidArgument,
            "Index '" + ix.name + "' of table '" + def.name + "' has no fields.");
+    CheckObjectName(ix.name, "index");
     for (const auto& fname : ix.fields) {
       bool found = false;
       for (const auto& f : def.fields) found = found || EqualNoCase(f.name, fname);
@@ -243,16 +248,18 @@ void DatabaseCore::CreateTable(const TableSpec& def) {
     if (i) sql += ", ";
     sql += QuoteId(f.name) + " ";
     if (EqualNoCase(f.name, rowidColumn)) {
-      sql += "INTEGER PRIMARY KEY AUTOINCREMENT";
+      sql += "INTEGER PRIMARY KEY AUTOINCREMENT" + ColumnChecks(def.name, f.name, f.type, 0, true);
       continue;
     }
     sql += StorageType(f.type);
     if (f.type == dbText || f.type == dbMemo) sql += std::string(" COLLATE ") + JetCollation();
     if (f.required || inPrimary) sql += " NOT NULL";
+    sql += ColumnChecks(def.name, f.name, f.type, f.size > 0 ? f.size : DefaultSize(f.type), false);
   }
   sql += ")";
   std::string ctx = "Creating table '" + def.name + "' in '" + m_name + "'";
   WriteAtomically(ctx, [&] {
+    CatalogWrite catalog(*m_conn);
     Connection& c = *m_conn;
     c.Exec(sql, ctx);
     for (std::size_t i = 0; i < def.fields.size(); ++i) {
@@ -346,6 +353,7 @@ void DatabaseCore::CreateIndex(const std::string& table, const IndexSpec& ix) {
     Fail(kErrInputNotFound,
          "Cannot create index '" + ix.name + "': table '" + table + "' does not exist.");
   if (ix.name.empty()) Fail(kErrInvalidArgument, "An index of table '" + table + "' needs a name.");
+  CheckObjectName(ix.name, "index");
   if (ix.fields.empty())
     Fail(kErrInvalidArgument, "Index '" + ix.name + "' of table '" + table + "' has no fields.");
   for (const auto& e : t->indexes) {
@@ -360,7 +368,10 @@ void DatabaseCore::CreateIndex(const std::string& table, const IndexSpec& ix) {
                                  t->name + "' does not have.");
   const std::string tableName = t->name;
   const std::string ctx = "Creating index '" + ix.name + "' on table '" + tableName + "'";
-  WriteAtomically(ctx, [&] { WriteIndex(tableName, ix, false, ctx); });
+  WriteAtomically(ctx, [&] {
+    CatalogWrite catalog(*m_conn);
+    WriteIndex(tableName, ix, false, ctx);
+  });
   InvalidateSchema();
 }
 
@@ -371,6 +382,7 @@ void DatabaseCore::AddColumn(const std::string& table, const FieldSpec& f) {
     Fail(kErrInputNotFound,
          "Cannot add field '" + f.name + "': table '" + table + "' does not exist.");
   if (f.name.empty()) Fail(kErrInvalidArgument, "A field of table '" + t->name + "' needs a name.");
+  CheckObjectName(f.name, "field");
   if (t->Column(f.name))
     Fail(kErrNameExists, "Table '" + t->name + "' already has a field named '" + f.name + "'.");
   if (!IsKnownType(f.type))
@@ -383,9 +395,11 @@ void DatabaseCore::AddColumn(const std::string& table, const FieldSpec& f) {
   std::string sql = "ALTER TABLE " + QuoteId(tableName) + " ADD COLUMN " + QuoteId(f.name) + " " +
                     StorageType(f.type);
   if (f.type == dbText || f.type == dbMemo) sql += std::string(" COLLATE ") + JetCollation();
+  sql += ColumnChecks(tableName, f.name, f.type, f.size > 0 ? f.size : DefaultSize(f.type), false);
   int ordinal = static_cast<int>(t->columns.size());
   std::string ctx = "Adding field '" + f.name + "' to table '" + tableName + "'";
   WriteAtomically(ctx, [&] {
+    CatalogWrite catalog(*m_conn);
     m_conn->Exec(sql, ctx);
     WriteColumn(tableName, f, ordinal, false, ctx);
   });
@@ -399,6 +413,7 @@ void DatabaseCore::DropTable(const std::string& name) {
   std::string tableName = t->name;
   std::string ctx = "Deleting table '" + tableName + "'";
   WriteAtomically(ctx, [&] {
+    CatalogWrite catalog(*m_conn);
     Connection& c = *m_conn;
     c.Exec("DROP TABLE " + QuoteId(tableName), ctx);
     for (const char* sql : {"DELETE FROM MSysColumns WHERE TableName=?1",
@@ -420,6 +435,7 @@ void DatabaseCore::DropIndex(const std::string& table, const std::string& index)
   std::string ctx = "Deleting index '" + index + "' of table '" + t->name + "'";
   std::string tableName = t->name;
   WriteAtomically(ctx, [&] {
+    CatalogWrite catalog(*m_conn);
     Connection& c = *m_conn;
     std::string sqliteName;
     bool found = false;
@@ -460,6 +476,7 @@ void DatabaseCore::CreateQuery(const std::string& name, const std::string& jetSq
   CheckNewName(name, "query");
   std::string ctx = "Creating query '" + name + "' in '" + m_name + "'";
   WriteAtomically(ctx, [&] {
+    CatalogWrite catalog(*m_conn);
     CachedStmt s = m_conn->Prepare("INSERT INTO MSysQueries(Name, SQL) VALUES(?1, ?2)", ctx);
     sqlite3_bind_text(s.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
     sqlite3_bind_text(s.get(), 2, jetSql.c_str(), -1, SQLITE_TRANSIENT);
@@ -475,6 +492,7 @@ void DatabaseCore::SetQuerySql(const std::string& name, const std::string& jetSq
     Fail(kErrItemNotFound, "Query '" + name + "' does not exist in '" + m_name + "'.");
   std::string ctx = "Changing the SQL of query '" + name + "'";
   WriteAtomically(ctx, [&] {
+    CatalogWrite catalog(*m_conn);
     m_conn->Exec("DROP VIEW IF EXISTS " + QuoteId(name), ctx);
     CachedStmt s = m_conn->Prepare("UPDATE MSysQueries SET SQL=?2 WHERE Name=?1", ctx);
     sqlite3_bind_text(s.get(), 1, name.c_str(), -1, SQLITE_TRANSIENT);
@@ -491,6 +509,7 @@ void DatabaseCore::DropQuery(const std::string& name) {
     Fail(kErrItemNotFound, "Query '" + name + "' does not exist in '" + m_name + "'.");
   std::string ctx = "Deleting query '" + name + "'";
   WriteAtomically(ctx, [&] {
+    CatalogWrite catalog(*m_conn);
     m_conn->Exec("DROP VIEW IF EXISTS " + QuoteId(name), ctx);
     for (const char* sql : {"DELETE FROM MSysQueries WHERE Name=?1",
                             "DELETE FROM MSysProperties WHERE Kind IN (2,4) AND ObjectName=?1"}) {

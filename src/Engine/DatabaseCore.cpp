@@ -19,7 +19,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* kFormatTag = "VemEngine 1";
+// Format 2 stores Currency as the amount (REAL); format 1 stored it scaled
+// by 10,000 (INTEGER). A format 1 file is converted when opened for writing.
+constexpr const char* kFormatTag = "VemEngine 2";
+constexpr const char* kFormat1Tag = "VemEngine 1";
 constexpr int kOpenBusyMs = 1000;    // a shared open waits this long for an exclusive holder
 constexpr int kWriteBusyMs = 30000;  // writers wait this long for each other
 constexpr int kPasswordIterations = 20000;
@@ -62,6 +65,7 @@ std::string DerivePasswordHash(const std::string& password, const std::string& s
 }
 
 void StorePassword(Connection& conn, const std::string& password) {
+  CatalogWrite catalog(conn);
   if (password.empty()) {
     conn.Exec("DELETE FROM MSysInfo WHERE Key IN ('PasswordSalt','PasswordHash','PasswordRounds')",
               "Removing the password of '" + conn.path() + "'");
@@ -152,6 +156,7 @@ void DatabaseCore::Configure() {
   sqlite3_db_config(m_conn->db(), SQLITE_DBCONFIG_DQS_DML, 0, nullptr);
   sqlite3_db_config(m_conn->db(), SQLITE_DBCONFIG_DQS_DDL, 0, nullptr);
   RegisterJetSql(m_conn->db());
+  m_conn->GuardCatalog();
   m_conn->SetBusyTimeout(kOpenBusyMs);
 }
 
@@ -174,6 +179,7 @@ std::shared_ptr<DatabaseCore> DatabaseCore::Create(const std::string& path,
     c.Exec("PRAGMA journal_mode=WAL", ctx);
     c.Exec("PRAGMA synchronous=NORMAL", ctx);
     c.Exec("BEGIN IMMEDIATE", ctx);
+    CatalogWrite catalog(c);
     c.Exec(kCatalogSql, ctx);
     c.Exec(std::string("INSERT INTO MSysInfo(Key, Value) VALUES('Format', '") + kFormatTag + "')",
            ctx);
@@ -281,7 +287,7 @@ void DatabaseCore::CheckCatalog(const ConnectOptions& options) {
                "': the file is an SQLite database without this engine's catalog.");
     c.Raise(rc, "Opening '" + m_name + "'");
   }
-  if (format != kFormatTag)
+  if (format != kFormatTag && format != kFormat1Tag)
     Fail(kErrUnrecognizedFormat,
          "Unrecognized database format '" + m_name + "' (format '" + format + "').");
   if (!hash.empty()) {
@@ -303,6 +309,10 @@ void DatabaseCore::CheckCatalog(const ConnectOptions& options) {
   }
   c.SetWal(mode == "wal");
   sqlite3_exec(c.db(), "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
+  if (format == kFormat1Tag && !m_readOnly) {
+    c.SetBusyTimeout(kWriteBusyMs);  // the conversion waits for writers like any write
+    UpgradeFormat1(kFormatTag);
+  }
 }
 
 void DatabaseCore::Close() {
@@ -393,8 +403,11 @@ void DatabaseCore::Compact(const std::string& src, const std::string& dst,
   auto source = Open(absSrc, true, false, srcConnect);
   ConnectOptions dstOptions = ParseConnect(dstConnect);
   try {
-    source->Conn().Exec("VACUUM INTO " + QuoteText(absDst),
-                        "Compacting '" + absSrc + "' into '" + absDst + "'");
+    {
+      CatalogWrite catalog(source->Conn());  // the copy writes every table, the catalog's too
+      source->Conn().Exec("VACUUM INTO " + QuoteText(absDst),
+                          "Compacting '" + absSrc + "' into '" + absDst + "'");
+    }
     source->Close();
     Connection out(absDst, SQLITE_OPEN_READWRITE);
     std::string ctx = "Preparing the compacted database '" + absDst + "'";

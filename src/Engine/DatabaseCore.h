@@ -186,6 +186,9 @@ class DatabaseCore : public std::enable_shared_from_this<DatabaseCore> {
   DatabaseCore(std::unique_ptr<Connection> conn, std::string name, bool exclusive, bool readOnly);
   void Configure();
   void CheckCatalog(const ConnectOptions& options);
+  // Converts a format 1 file (Currency scaled by 10,000) to `tag`, in one
+  // transaction (FormatUpgrade.cpp).
+  void UpgradeFormat1(const char* tag);
   void InvalidateSchema();
   void CreateView(const std::string& name, const std::string& jetSql);
   void CheckNewName(const std::string& name, const char* what);

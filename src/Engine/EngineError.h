@@ -35,6 +35,7 @@ enum DaoError : int {
   kErrFindSyntax = 3077,
   kErrInputNotFound = 3078,
   kErrUndefinedFunction = 3085,
+  kErrInvalidName = 3125,
   kErrFieldTooLong = 3163,
   kErrFieldNotUpdatable = 3164,
   kErrWriteConflict = 3197,

@@ -58,6 +58,7 @@ void DatabaseCore::AppendProperty(const ObjectRef& ref, const PropertyRecord& pr
   Value v = ConvertToType(prop.value, prop.type,
                           "property '" + prop.name + "' of " + DescribeObject(ref));
   std::string ctx = "Adding property '" + prop.name + "' to " + DescribeObject(ref);
+  CatalogWrite catalog(*m_conn);
   CachedStmt s = m_conn->Prepare(
       "INSERT INTO MSysProperties(Kind, ObjectName, SubName, Name, Type, Value) VALUES(?1, ?2, "
       "?3, ?4, ?5, ?6)",
@@ -81,6 +82,7 @@ void DatabaseCore::SetPropertyValue(const ObjectRef& ref, const std::string& nam
     Fail(kErrPropertyNotFound, "Property '" + name + "' not found on " + DescribeObject(ref) + ".");
   Value v = ConvertToType(value, type, "property '" + name + "' of " + DescribeObject(ref));
   std::string ctx = "Changing property '" + name + "' of " + DescribeObject(ref);
+  CatalogWrite catalog(*m_conn);
   CachedStmt s = m_conn->Prepare(
       "UPDATE MSysProperties SET Value=?5 WHERE Kind=?1 AND ObjectName=?2 AND SubName=?3 AND "
       "Name=?4",
@@ -96,6 +98,7 @@ void DatabaseCore::SetPropertyValue(const ObjectRef& ref, const std::string& nam
 void DatabaseCore::DeleteProperty(const ObjectRef& ref, const std::string& name) {
   CheckWritable("delete property '" + name + "' of " + DescribeObject(ref));
   std::string ctx = "Deleting property '" + name + "' of " + DescribeObject(ref);
+  CatalogWrite catalog(*m_conn);
   CachedStmt s = m_conn->Prepare(
       "DELETE FROM MSysProperties WHERE Kind=?1 AND ObjectName=?2 AND SubName=?3 AND Name=?4", ctx);
   sqlite3_bind_int(s.get(), 1, static_cast<int>(ref.kind));

@@ -66,6 +66,7 @@ std::shared_ptr<RecordsetLayout> RecordsetCore::BuildLayout(sqlite3_stmt* st) co
     } else {
       f.info.type = TypeFromDecl(sqlite3_column_decltype(st, i));
       f.info.size = DefaultSize(f.info.type);
+      f.info.loose = true;  // not described by the catalog
     }
     f.info.name = colName;
     if (m_keyed && ci) {
@@ -163,7 +164,8 @@ void RecordsetCore::Load() {
   while (s.Step(ctx)) {
     const std::size_t first = m_cells.size();
     for (std::size_t f = 0; f < nf; ++f)
-      m_cells.push_back(ReadCell(st, fields[f].column, fields[f].info.type, m_arena));
+      m_cells.push_back(
+          ReadCell(st, fields[f].column, fields[f].info.type, m_arena, fields[f].info.loose));
     if (keyField >= 0 && m_cells[first + static_cast<std::size_t>(keyField)].kind ==
                              static_cast<std::uint32_t>(ValueKind::Long)) {
       m_keys.push_back(m_cells[first + static_cast<std::size_t>(keyField)].i);
@@ -410,8 +412,8 @@ bool RecordsetCore::Reread(std::size_t row, Value* values, std::vector<StoredVal
     }
   }
   for (std::size_t f = 0; f < m_fieldCount; ++f)
-    values[f] =
-        ReadColumn(s.get(), m_layout->fields[f].column - offset, m_layout->fields[f].info.type);
+    values[f] = ReadColumn(s.get(), m_layout->fields[f].column - offset,
+                           m_layout->fields[f].info.type, m_layout->fields[f].info.loose);
   return true;
 }
 

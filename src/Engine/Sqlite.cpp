@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "Engine/ColumnRules.h"
+
 namespace dao {
 
 namespace {
@@ -221,6 +223,11 @@ EngineError Connection::Error(int rc, const std::string& context) const {
       if (rc == SQLITE_CONSTRAINT_UNIQUE || rc == SQLITE_CONSTRAINT_PRIMARYKEY)
         return EngineError(kErrDuplicateKey,
                            context + ": the change would create a duplicate key (" + msg + ").");
+      if (int number = 0; rc == SQLITE_CONSTRAINT_CHECK) {
+        std::string why;
+        if (DescribeCheckFailure(msg, number, why))
+          return EngineError(number, context + ": " + why);
+      }
       return EngineError(kErrReserved, text);
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
@@ -239,6 +246,10 @@ EngineError Connection::Error(int rc, const std::string& context) const {
       return EngineError(
           kErrUnrecognizedFormat,
           context + ": '" + m_path + "' is not a database or is damaged (" + msg + ").");
+    case SQLITE_AUTH:
+      return EngineError(kErrInvalidOperation,
+                         context + ": invalid operation: '" + m_deniedTable +
+                             "' belongs to the engine's catalog and cannot be changed directly.");
     case SQLITE_NOMEM:
       return EngineError::FromHResult(static_cast<std::int32_t>(0x8007000E),
                                       context + ": out of memory.");
@@ -256,6 +267,10 @@ EngineError Connection::Error(int rc, const std::string& context) const {
   if (std::string c = after("no such column: "); !c.empty())
     return EngineError(kErrUnknownName,
                        context + ": '" + c + "' is not a valid field name or expression.");
+  if (std::string t = after("table "); t.size() > 20 && t.ends_with(" may not be modified"))
+    return EngineError(kErrInvalidOperation,
+                       context + ": invalid operation: '" + t.substr(0, t.size() - 20) +
+                           "' belongs to the engine's catalog and cannot be changed directly.");
   if (std::string f = after("no such function: "); !f.empty())
     return EngineError(kErrUndefinedFunction,
                        context + ": undefined function '" + f + "' in expression.");

@@ -118,6 +118,15 @@ class Connection {
   // the schema (SQLite's schema cookie, read only when the file changed).
   std::uint64_t SchemaGeneration() const { return m_schemaGeneration; }
 
+  // The catalog guard (CatalogGuard.cpp): once installed, a statement that
+  // writes, drops or alters an MSys... or sqlite_... table is refused when it
+  // is prepared (3219 naming the table), unless the engine has marked its own
+  // catalog write with a CatalogWrite. SQLite asks again whenever it
+  // re-prepares a statement, so marking covers preparing and stepping.
+  void GuardCatalog();
+  void BeginCatalogWrite() { ++m_catalogWrites; }
+  void EndCatalogWrite() { --m_catalogWrites; }
+
  private:
   friend class CachedStmt;
   // Takes back a borrowed statement: into `home` when the cache is still of
@@ -155,6 +164,22 @@ class Connection {
   sqlite3_stmt* m_schemaStmt = nullptr;  // PRAGMA schema_version, prepared once
   std::int64_t m_schemaVersion = -1;
   std::uint64_t m_schemaGeneration = 1;
+  int m_catalogWrites = 0;    // CatalogWrite scopes alive
+  std::string m_deniedTable;  // the catalog table the guard last refused
+  static int Authorize(void* self, int action, const char* a, const char* b, const char*,
+                       const char*);
+};
+
+// Marks the engine's own catalog write for the lifetime of the object.
+class CatalogWrite {
+ public:
+  explicit CatalogWrite(Connection& conn) : m_conn(conn) { m_conn.BeginCatalogWrite(); }
+  ~CatalogWrite() { m_conn.EndCatalogWrite(); }
+  CatalogWrite(const CatalogWrite&) = delete;
+  CatalogWrite& operator=(const CatalogWrite&) = delete;
+
+ private:
+  Connection& m_conn;
 };
 
 // Quotes an SQL identifier: "name" with inner quotes doubled.

@@ -16,9 +16,8 @@ namespace {
 
 // OLE dates before day 0 carry their time as a positive fraction, so the
 // last moment of 100-01-01 is -657434.99999999.
-constexpr double kMinDate = -657434.99999999;  // 100-01-01 23:59:59
-constexpr double kMaxDate = 2958465.99999999;  // 9999-12-31 23:59:59
-constexpr double kMaxCurrency = 922337203685477.5807;
+constexpr double kMinDate = kMinOleDate;  // 100-01-01 23:59:59
+constexpr double kMaxDate = kMaxOleDate;  // 9999-12-31 23:59:59
 
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
@@ -67,7 +66,7 @@ std::string Describe(const Value& v) {
       if (auto* p = std::get_if<std::int32_t>(&v)) d = *p;
       if (auto* p = std::get_if<float>(&v)) d = *p;
       if (auto* p = std::get_if<double>(&v)) d = *p;
-      if (auto* p = std::get_if<Currency>(&v)) d = static_cast<double>(p->scaled) / 10000.0;
+      if (auto* p = std::get_if<Currency>(&v)) d = CurrencyAmount(*p);
       return "the number " + FormatNumber(d);
     }
   }
@@ -364,8 +363,8 @@ const char* StorageType(int type) {
     case dbByte:
     case dbInteger:
     case dbLong:
-    case dbCurrency:
       return "INTEGER";
+    case dbCurrency:
     case dbSingle:
     case dbDouble:
     case dbDate:
@@ -446,10 +445,21 @@ Value ConvertToType(const Value& v, int type, const std::string& what) {
       if (!NumericOf(v, d)) ConversionError(v, type, what);
       return d;
     case dbCurrency: {
-      if (auto* p = std::get_if<Currency>(&v)) return *p;
-      if (auto* p = std::get_if<std::int32_t>(&v)) return Currency{std::int64_t{*p} * 10000};
-      if (!NumericOf(v, d) || std::fabs(d) > kMaxCurrency) ConversionError(v, type, what);
-      return Currency{static_cast<std::int64_t>(std::nearbyint(d * 10000.0))};
+      Currency out;
+      if (auto* p = std::get_if<Currency>(&v)) {
+        out = *p;
+      } else if (auto* p = std::get_if<std::int32_t>(&v)) {
+        out = Currency{std::int64_t{*p} * 10000};
+      } else {
+        if (!NumericOf(v, d) || !(std::fabs(d) < 1e16)) ConversionError(v, type, what);
+        out = Currency{
+            static_cast<std::int64_t>(std::nearbyint(static_cast<long double>(d) * 10000))};
+      }
+      // The storage keeps amounts below 2^39 exactly; a larger one would read
+      // back as another amount.
+      if (out.scaled > kMaxCurrencyScaled || out.scaled < -kMaxCurrencyScaled)
+        ConversionError(v, type, what);
+      return out;
     }
     case dbDate: {
       if (auto* p = std::get_if<Date>(&v)) return *p;
@@ -526,6 +536,9 @@ Value ConvertForField(const Value& value, const ColumnInfo& column, const std::s
     }
   }
   if (IsNull(out)) return out;
+  if (const auto* c = std::get_if<Currency>(&out);
+      c && (c->scaled > kMaxCurrencyScaled || c->scaled < -kMaxCurrencyScaled))
+    ConversionError(value, column.type, what());
   if (column.type == dbText && column.size > 0) {
     const auto& s = std::get<std::string>(out);
     std::size_t n = Utf16Length(s);
@@ -561,7 +574,7 @@ int BindValue(sqlite3_stmt* stmt, int index, const Value& v) {
     case ValueKind::Double:
       return sqlite3_bind_double(stmt, index, std::get<double>(v));
     case ValueKind::Currency:
-      return sqlite3_bind_int64(stmt, index, std::get<Currency>(v).scaled);
+      return sqlite3_bind_double(stmt, index, CurrencyAmount(std::get<Currency>(v)));
     case ValueKind::Date:
       return sqlite3_bind_double(stmt, index, std::get<Date>(v).value);
     case ValueKind::Text: {
@@ -603,36 +616,98 @@ Value RawColumn(sqlite3_stmt* stmt, int i, int ct) {
 }
 }  // namespace
 
-Value ReadColumn(sqlite3_stmt* stmt, int i, int type) {
+bool CurrencyFromAmount(double amount, Currency& out) {
+  if (!(std::fabs(amount) < kCurrencyAmountLimit)) return false;
+  // The product is exact in long double (53 + 10 significant bits), so the
+  // only error left is the stored double's own, below 0.31 of a unit of
+  // 0.0001 under 2^39: rounding gives back the amount that was stored.
+  out.scaled = static_cast<std::int64_t>(std::nearbyint(static_cast<long double>(amount) * 10000));
+  return true;
+}
+
+namespace {
+
+[[noreturn]] void MisfitError(sqlite3_stmt* stmt, int i, int type, const Value& raw) {
+  const char* name = sqlite3_column_name(stmt, i);
+  const char* table = sqlite3_column_table_name(stmt, i);
+  Fail(kErrConversion, std::string("Data type conversion error: field '") + (name ? name : "?") +
+                           "'" + (table ? std::string(" of table '") + table + "'" : "") +
+                           " holds " + Describe(raw) + ", which is not a valid " + TypeName(type) +
+                           " value.");
+}
+
+// Whether `converted` (of the field's type) stands for the same value as
+// `raw` (as SQLite held it): a number equal to the raw number, or a text.
+bool SameValue(const Value& converted, const Value& raw) {
+  if (KindOf(converted) == ValueKind::Text) return KindOf(raw) != ValueKind::Binary;
+  double a = 0, b = 0;
+  if (KindOf(raw) == ValueKind::Text || KindOf(raw) == ValueKind::Binary) {
+    if (!ParseNumber(std::get_if<std::string>(&raw) ? *std::get_if<std::string>(&raw) : "", a))
+      return false;
+  } else if (!NumericOf(raw, a)) {
+    return false;
+  }
+  return NumericOf(converted, b) && a == b;
+}
+
+}  // namespace
+
+Value ReadColumn(sqlite3_stmt* stmt, int i, int type, bool loose) {
   int ct = sqlite3_column_type(stmt, i);
   if (ct == SQLITE_NULL) return {};
   switch (type) {
     case dbBoolean:
-      if (ct == SQLITE_INTEGER) return sqlite3_column_int64(stmt, i) != 0;
+      if (ct == SQLITE_INTEGER) {
+        const sqlite3_int64 n = sqlite3_column_int64(stmt, i);
+        if (n == -1 || n == 0) return n != 0;
+      }
       break;
     case dbByte:
-      if (ct == SQLITE_INTEGER) return static_cast<std::uint8_t>(sqlite3_column_int(stmt, i));
+      if (ct == SQLITE_INTEGER) {
+        const sqlite3_int64 n = sqlite3_column_int64(stmt, i);
+        if (n >= 0 && n <= 255) return static_cast<std::uint8_t>(n);
+      }
       break;
     case dbInteger:
-      if (ct == SQLITE_INTEGER) return static_cast<std::int16_t>(sqlite3_column_int(stmt, i));
+      if (ct == SQLITE_INTEGER) {
+        const sqlite3_int64 n = sqlite3_column_int64(stmt, i);
+        if (n >= -32768 && n <= 32767) return static_cast<std::int16_t>(n);
+      }
       break;
     case dbLong:
-      if (ct == SQLITE_INTEGER) return static_cast<std::int32_t>(sqlite3_column_int(stmt, i));
+      if (ct == SQLITE_INTEGER) {
+        const sqlite3_int64 n = sqlite3_column_int64(stmt, i);
+        if (n >= std::numeric_limits<std::int32_t>::min() &&
+            n <= std::numeric_limits<std::int32_t>::max())
+          return static_cast<std::int32_t>(n);
+      }
       break;
     case dbCurrency:
+      if (ct == SQLITE_FLOAT) {
+        Currency c;
+        if (CurrencyFromAmount(sqlite3_column_double(stmt, i), c)) return c;
+      }
+      // Format 1 stored the amount scaled by 10,000 as an INTEGER (a
+      // Currency column of format 2 has REAL affinity: never an INTEGER).
       if (ct == SQLITE_INTEGER) return Currency{sqlite3_column_int64(stmt, i)};
-      if (ct == SQLITE_FLOAT)
-        return Currency{static_cast<std::int64_t>(std::nearbyint(sqlite3_column_double(stmt, i)))};
       break;
     case dbSingle:
-      if (ct != SQLITE_TEXT && ct != SQLITE_BLOB)
-        return static_cast<float>(sqlite3_column_double(stmt, i));
+      if (ct == SQLITE_FLOAT || ct == SQLITE_INTEGER) {
+        const double d = sqlite3_column_double(stmt, i);
+        if (std::fabs(d) <= FLT_MAX) return static_cast<float>(d);
+      }
       break;
     case dbDouble:
-      if (ct != SQLITE_TEXT && ct != SQLITE_BLOB) return sqlite3_column_double(stmt, i);
+      if (ct == SQLITE_FLOAT || ct == SQLITE_INTEGER) {
+        const double d = sqlite3_column_double(stmt, i);
+        if (std::isfinite(d)) return d;
+      }
       break;
     case dbDate:
-      if (ct != SQLITE_TEXT && ct != SQLITE_BLOB) return Date{sqlite3_column_double(stmt, i)};
+      if (ct == SQLITE_FLOAT || ct == SQLITE_INTEGER) {
+        const double d = sqlite3_column_double(stmt, i);
+        if (d >= kMinDate && d <= kMaxDate) return Date{d};
+      }
       break;
     case dbText:
     case dbMemo:
@@ -640,20 +715,28 @@ Value ReadColumn(sqlite3_stmt* stmt, int i, int type) {
       break;
     case dbBinary:
     case dbLongBinary:
-    case dbGUID:
       if (ct == SQLITE_BLOB) return RawColumn(stmt, i, ct);
+      break;
+    case dbGUID:
+      if (ct == SQLITE_BLOB && sqlite3_column_bytes(stmt, i) == 16) return RawColumn(stmt, i, ct);
       break;
     default:
       return RawColumn(stmt, i, ct);
   }
-  // A value stored with another SQLite type than the field's (written by
-  // another program): convert it when DAO's rules allow, else hand it on.
+  // A value that the field's type does not hold as it is (written by another
+  // program, or by an older version without the column rules). A table the
+  // catalog describes gets it converted only when the conversion keeps the
+  // value (a number stored as text, a number in a Text field); anything else
+  // is an error, never a different value. A table made without the engine
+  // keeps its loose typing: converted when DAO's rules allow, else handed on.
   Value raw = RawColumn(stmt, i, ct);
   try {
-    return ConvertToType(raw, type, "a stored value");
+    Value converted = ConvertToType(raw, type, "a stored value");
+    if (loose || SameValue(converted, raw)) return converted;
   } catch (const EngineError&) {
-    return raw;
+    if (loose) return raw;
   }
+  MisfitError(stmt, i, type, raw);
 }
 
 StoredCell EncodeCell(const Value& v, std::string& arena) {
@@ -755,23 +838,28 @@ Value DecodeCell(const StoredCell& c, const std::string& arena) {
   return {};
 }
 
-StoredCell ReadCell(sqlite3_stmt* stmt, int i, int type, std::string& arena) {
+StoredCell ReadCell(sqlite3_stmt* stmt, int i, int type, std::string& arena, bool loose) {
   StoredCell c;
   const int ct = sqlite3_column_type(stmt, i);
   if (ct == SQLITE_NULL) return c;
   switch (type) {
     case dbLong:
       if (ct == SQLITE_INTEGER) {
-        c.kind = static_cast<std::uint32_t>(ValueKind::Long);
-        c.i = static_cast<std::int32_t>(sqlite3_column_int(stmt, i));
-        return c;
+        c.i = sqlite3_column_int64(stmt, i);
+        if (c.i >= std::numeric_limits<std::int32_t>::min() &&
+            c.i <= std::numeric_limits<std::int32_t>::max()) {
+          c.kind = static_cast<std::uint32_t>(ValueKind::Long);
+          return c;
+        }
       }
       break;
     case dbDouble:
       if (ct == SQLITE_FLOAT || ct == SQLITE_INTEGER) {
-        c.kind = static_cast<std::uint32_t>(ValueKind::Double);
         c.d = sqlite3_column_double(stmt, i);
-        return c;
+        if (std::isfinite(c.d)) {
+          c.kind = static_cast<std::uint32_t>(ValueKind::Double);
+          return c;
+        }
       }
       break;
     case dbText:
@@ -789,7 +877,7 @@ StoredCell ReadCell(sqlite3_stmt* stmt, int i, int type, std::string& arena) {
     default:
       break;
   }
-  return EncodeCell(ReadColumn(stmt, i, type), arena);
+  return EncodeCell(ReadColumn(stmt, i, type, loose), arena);
 }
 
 int InferType(const Value& v) {

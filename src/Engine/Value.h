@@ -6,7 +6,15 @@
 //   Boolean            INTEGER -1 / 0
 //   Byte, Integer, Long INTEGER
 //   Single, Double     REAL
-//   Currency           INTEGER, the amount scaled by 10,000
+//   Currency           REAL, the amount itself (so that criteria, aggregates and
+//                      SQL see what the recordset shows), read back rounded to
+//                      4 decimal places. A double holds every 4-place amount
+//                      below 2^39 (549,755,813,888) closely enough for that
+//                      rounding to give it back exactly; larger amounts are
+//                      refused (3421). Files of format 1 held the amount
+//                      scaled by 10,000 as an INTEGER: such a value is still
+//                      read as scaled (a Currency column of format 2 has REAL
+//                      affinity and never yields an INTEGER).
 //   Date               REAL, the OLE Automation date (days since 1899-12-30)
 //   Text, Memo         TEXT, UTF-8
 //   Binary, LongBinary, GUID  BLOB
@@ -53,6 +61,20 @@ struct Currency {
   std::int64_t scaled = 0;  // amount x 10,000
   bool operator==(const Currency&) const = default;
 };
+// Currency amounts the storage keeps exactly: |amount| < 2^39, i.e. |scaled|
+// at most kMaxCurrencyScaled.
+inline constexpr double kCurrencyAmountLimit = 549755813888.0;  // 2^39
+inline constexpr std::int64_t kMaxCurrencyScaled = 5497558138880000 - 1;
+// The stored form of a Currency (the amount as the nearest double).
+inline double CurrencyAmount(Currency c) {
+  return static_cast<double>(c.scaled) / 10000.0;
+}
+// The Currency a stored amount stands for, rounded to 4 places (half to
+// even); false when the amount is not finite or not below 2^39.
+bool CurrencyFromAmount(double amount, Currency& out);
+// The OLE dates the engine accepts (100-01-01 to 9999-12-31 23:59:59).
+inline constexpr double kMinOleDate = -657434.99999999;
+inline constexpr double kMaxOleDate = 2958465.99999999;
 struct Date {
   double value = 0;  // OLE Automation date
   bool operator==(const Date&) const = default;
@@ -89,6 +111,7 @@ struct ColumnInfo {
   std::int32_t size = 0;
   std::int32_t attributes = 0;
   bool required = false;
+  bool loose = false;  // a column of a table made without the engine
 };
 
 // Declared size of a type whose size is fixed (Text: 255 unless given).
@@ -115,7 +138,11 @@ std::size_t Utf16Length(std::string_view utf8);
 int BindValue(sqlite3_stmt* stmt, int index, const Value& value);
 // Reads column `i` of the current row as a value of DAO type `type`; type 0
 // means "infer from the SQLite value" (expressions without a base column).
-Value ReadColumn(sqlite3_stmt* stmt, int i, int type);
+// A stored value that does not fit the type (out of range, another SQLite
+// type, a Boolean other than -1/0) raises 3421 naming the field, unless
+// `loose` (a table made without the engine, whose columns the catalog does
+// not describe): then it is handed on as SQLite holds it.
+Value ReadColumn(sqlite3_stmt* stmt, int i, int type, bool loose = false);
 // The DAO type that a value of unknown origin is reported as.
 int InferType(const Value& value);
 
@@ -138,7 +165,7 @@ StoredCell EncodeCell(const Value& value, std::string& arena);
 void ReplaceCell(StoredCell& cell, const Value& value, std::string& arena);
 Value DecodeCell(const StoredCell& cell, const std::string& arena);
 // Reads column `i` as ReadColumn does, straight into a cell.
-StoredCell ReadCell(sqlite3_stmt* stmt, int i, int type, std::string& arena);
+StoredCell ReadCell(sqlite3_stmt* stmt, int i, int type, std::string& arena, bool loose = false);
 
 // OLE date <-> civil parts; text forms used by conversions.
 double OleDateFromParts(int year, int month, int day, int hour, int minute, double second);

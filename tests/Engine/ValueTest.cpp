@@ -1,6 +1,11 @@
 // The engine's value rules (DAO conversions, storage) and the DDL parser.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <random>
+
 #include "Engine/Ddl.h"
 #include "Engine/EngineError.h"
 #include "Engine/Value.h"
@@ -61,6 +66,34 @@ TEST(ValueConversion, DaoRulesAcceptInRangeValuesAndRefuseTheRest) {
           << e.what();
     }
   }
+}
+
+TEST(ValueConversion, CurrencyAmountsRoundTripExactlyBelow2To39AndNotAbove) {
+  auto roundTrips = [](std::int64_t scaled) {
+    Currency back;
+    return CurrencyFromAmount(CurrencyAmount(Currency{scaled}), back) && back.scaled == scaled;
+  };
+  int failures = 0;
+  for (std::int64_t k = kMaxCurrencyScaled - 300000; k <= kMaxCurrencyScaled; ++k)
+    failures += !roundTrips(k) + !roundTrips(-k);
+  std::mt19937_64 rng(20261207);
+  for (int binade = 0; binade < 53; ++binade)  // scaled values of every magnitude up to the limit
+    for (int i = 0; i < 4000; ++i) {
+      const std::int64_t k = static_cast<std::int64_t>(std::min<std::uint64_t>(
+          (std::uint64_t{1} << binade) + rng() % (std::uint64_t{1} << binade), kMaxCurrencyScaled));
+      failures += !roundTrips(k) + !roundTrips(-k);
+    }
+  EXPECT_EQ(failures, 0);
+  // Above 2^39 a double is too coarse for 4 places: some amounts would come
+  // back as others, which is why they are refused.
+  int lost = 0;
+  for (std::int64_t k = kMaxCurrencyScaled + 1; k < kMaxCurrencyScaled + 100000; ++k)
+    lost += std::nearbyint(static_cast<long double>(static_cast<double>(k) / 10000.0) * 10000) !=
+            static_cast<long double>(k);
+  EXPECT_GT(lost, 0);
+  Currency c;
+  EXPECT_FALSE(CurrencyFromAmount(kCurrencyAmountLimit, c));
+  EXPECT_FALSE(CurrencyFromAmount(std::numeric_limits<double>::infinity(), c));
 }
 
 TEST(ValueConversion, DatesRoundTripThroughText) {
