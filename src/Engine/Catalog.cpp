@@ -69,6 +69,7 @@ const ColumnInfo* TableInfo::Column(const std::string& n) const {
 
 std::vector<std::string> DatabaseCore::TableNames() {
   Connection& c = Conn();
+  NoticeSchemaChanges();
   CachedStmt s =
       c.Prepare("SELECT name FROM sqlite_master WHERE type='table' ORDER BY name COLLATE NOCASE",
                 "Listing the tables of '" + m_name + "'");
@@ -82,6 +83,7 @@ std::vector<std::string> DatabaseCore::TableNames() {
 
 std::vector<std::string> DatabaseCore::QueryNames() {
   Connection& c = Conn();
+  NoticeSchemaChanges();
   CachedStmt s = c.Prepare("SELECT Name FROM MSysQueries ORDER BY Name COLLATE NOCASE",
                            "Listing the queries of '" + m_name + "'");
   std::vector<std::string> names;
@@ -91,6 +93,7 @@ std::vector<std::string> DatabaseCore::QueryNames() {
 
 const TableInfo* DatabaseCore::FindTable(const std::string& name) {
   Connection& c = Conn();
+  NoticeSchemaChanges();
   std::string key = Lower(name);
   auto it = m_tables.find(key);
   if (it != m_tables.end()) return it->second.get();

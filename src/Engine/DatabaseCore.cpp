@@ -258,14 +258,14 @@ void DatabaseCore::CheckCatalog(const ConnectOptions& options) {
   int rc = sqlite3_prepare_v2(c.db(), "SELECT Key, Value FROM MSysInfo", -1, &raw, nullptr);
   std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> s(raw, sqlite3_finalize);
   std::string format, salt, hash;
-  int rounds = kPasswordIterations;
+  std::int64_t rounds = kPasswordIterations;
   if (rc == SQLITE_OK) {
     while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) {
       std::string key = ColumnText(s.get(), 0);
       if (key == "Format") format = ColumnText(s.get(), 1);
       if (key == "PasswordSalt") salt = ColumnText(s.get(), 1);
       if (key == "PasswordHash") hash = ColumnText(s.get(), 1);
-      if (key == "PasswordRounds") rounds = sqlite3_column_int(s.get(), 1);
+      if (key == "PasswordRounds") rounds = sqlite3_column_int64(s.get(), 1);
     }
     if (rc == SQLITE_DONE) rc = SQLITE_OK;
   }
@@ -281,6 +281,10 @@ void DatabaseCore::CheckCatalog(const ConnectOptions& options) {
     if (primary == SQLITE_CORRUPT)
       Fail(kErrUnrecognizedFormat,
            "Unrecognized database format '" + m_name + "': the file is damaged (" + msg + ").");
+    std::error_code ec;
+    if (msg.rfind("no such table", 0) == 0 && fs::file_size(m_name, ec) == 0 && !ec)
+      Fail(kErrUnrecognizedFormat,
+           "Unrecognized database format '" + m_name + "': the file is empty (0 bytes).");
     if (msg.rfind("no such table", 0) == 0)
       Fail(kErrUnrecognizedFormat,
            "Unrecognized database format '" + m_name +
@@ -291,8 +295,17 @@ void DatabaseCore::CheckCatalog(const ConnectOptions& options) {
     Fail(kErrUnrecognizedFormat,
          "Unrecognized database format '" + m_name + "' (format '" + format + "').");
   if (!hash.empty()) {
-    std::string given =
-        options.hasPassword && rounds > 0 ? DerivePasswordHash(options.password, salt, rounds) : "";
+    // The file says how slow its password check is: never slower than the
+    // engine itself makes it (a file asking for billions of rounds would
+    // hold the open for minutes).
+    if (rounds <= 0 || rounds > kPasswordIterations)
+      Fail(kErrUnrecognizedFormat, "Unrecognized database format '" + m_name +
+                                       "': its password check asks for " + std::to_string(rounds) +
+                                       " rounds (this engine uses " +
+                                       std::to_string(kPasswordIterations) + ").");
+    std::string given = options.hasPassword
+                            ? DerivePasswordHash(options.password, salt, static_cast<int>(rounds))
+                            : "";
     if (given.size() != hash.size() || CRYPTO_memcmp(given.data(), hash.data(), hash.size()) != 0)
       Fail(kErrBadPassword, "Not a valid password for database '" + m_name + "'.");
   }
@@ -323,6 +336,7 @@ void DatabaseCore::Close() {
   }
   m_level = 0;
   ForgetCatalog();
+  m_retiredTables.clear();
   m_counters.clear();
   m_handedOut.clear();
   m_conn.reset();
@@ -354,6 +368,10 @@ void DatabaseCore::NoticeSchemaChanges() {
   m_conn->ChangeEpoch();
   if (m_conn->SchemaGeneration() == m_schemaGeneration) return;
   m_schemaGeneration = m_conn->SchemaGeneration();
+  // Callers may hold descriptions handed out before (FindTable is asked
+  // for one column after another): they stay valid until the database
+  // closes or changes its own schema.
+  for (auto& [key, table] : m_tables) m_retiredTables.push_back(std::move(table));
   ForgetCatalog();
   m_conn->ClearCache();
   m_conn->BumpEpoch();
@@ -361,6 +379,7 @@ void DatabaseCore::NoticeSchemaChanges() {
 
 void DatabaseCore::InvalidateSchema() {
   ForgetCatalog();
+  m_retiredTables.clear();
   if (m_conn) {
     m_conn->ClearCache();
     m_conn->BumpEpoch();

@@ -200,6 +200,8 @@ class DatabaseCore : public std::enable_shared_from_this<DatabaseCore> {
   bool m_readOnly = false;
   int m_level = 0;  // transaction nesting depth
   std::unordered_map<std::string, std::unique_ptr<TableInfo>> m_tables;  // by lower-case name
+  // Descriptions forgotten because another connection changed the schema.
+  std::vector<std::unique_ptr<TableInfo>> m_retiredTables;
   // Keyed SELECTs by the shape of their text. Depends on the catalog, so it
   // is emptied whenever m_tables is. `fixed` holds the literals (ordinal and
   // text) that a text must repeat to use the entry: those that are not

@@ -27,6 +27,14 @@ TEST_F(EngineTest, OpenRefusesMissingForeignAndDamagedFiles) {
   EXPECT_DAO_ERROR(Open("missing.vdb"), 3024);
   { std::ofstream(Path("text.vdb")) << "this is not a database, just some text"; }
   EXPECT_DAO_ERROR(Open("text.vdb"), 3343);
+  { std::ofstream(Path("empty.vdb")); }
+  try {
+    Open("empty.vdb");
+    ADD_FAILURE() << "an empty file opened";
+  } catch (const _com_error& e) {
+    EXPECT_EQ(DaoNumber(e), 3343);
+    EXPECT_NE(Description(e).find("empty"), std::string::npos) << Description(e);
+  }
   {
     // A SQLite file made by someone else lacks the catalog.
     auto foreign = std::make_unique<dao::Connection>(Path("foreign.vdb"),
@@ -56,6 +64,11 @@ TEST_F(EngineTest, PasswordGuardsTheOpenAndOnlyAHashIsStored) {
   std::ifstream in(Path("pw.vdb"), std::ios::binary);
   std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   EXPECT_EQ(bytes.find("s3cret"), std::string::npos);
+  // A file asking for a slower check than the engine ever writes is refused
+  // at once instead of holding the open for minutes.
+  dao::Connection(Path("pw.vdb"), SQLITE_OPEN_READWRITE)
+      .Exec("UPDATE MSysInfo SET Value = '2000000000' WHERE Key = 'PasswordRounds'", "test");
+  EXPECT_DAO_ERROR(Open("pw.vdb", ";PWD=s3cret"), 3343);
 }
 
 TEST_F(EngineTest, ExclusiveOpensAreHonoured) {
@@ -182,7 +195,13 @@ TEST_F(EngineTest, FieldsAppendedToAnExistingTableAppearInRecordsets) {
   // with its type in its next recordset, and can write it.
   auto other = Open();
   other->OpenRecordset("SELECT * FROM Customers WHERE ID = 1")->Close();
+  EXPECT_EQ(other->GetTableDefs()->GetItem("Customers")->GetFields()->GetCount(), 6);
   td->GetFields()->Append(td->CreateField("Code", static_cast<LONG>(dao::dbText), 4L));
+  db->Execute("CREATE TABLE Later (N LONG)");
+  // Its TableDefs see them as well.
+  EXPECT_EQ(other->GetTableDefs()->GetItem("Customers")->GetFields()->GetCount(), 7);
+  EXPECT_EQ(other->GetTableDefs()->GetItem("Later")->GetFields()->GetItem("N")->GetType(),
+            dao::dbLong);
   RecordsetPtr seen = other->OpenRecordset("SELECT * FROM Customers WHERE ID = 2");
   ASSERT_EQ(seen->GetFields()->GetCount(), 7);
   EXPECT_EQ(seen->GetFields()->GetItem("Code")->GetType(), dao::dbText);
