@@ -4,6 +4,8 @@
 // every writing test the tables are checked against the files on disk
 // (CheckStore), independently of the strategy.
 #include <algorithm>
+#include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -17,6 +19,7 @@
 #include "DataBase/AccessDriver/DaoSaver.h"
 #include "DriverFixture.h"
 #include "Platform/Win32.h"
+#include "Support/ChildProcess.h"
 #include "Utility/Coding.h"
 
 namespace drivertest {
@@ -594,6 +597,84 @@ TEST_F(BlobTest, DeleteWaitsForTheNamedMutex) {
   EXPECT_TRUE(released);
   other.join();
   CheckStore();
+}
+
+// Blobs whose content follows from their length, so that any reader can
+// check them.
+Bytes Content(LONG lLength) {
+  return Pattern(static_cast<std::size_t>(lLength), static_cast<int>(lLength % 7));
+}
+LONG LengthOf(int i) {
+  return i % 5 == 4 ? 131072 + 1000 * i : 37 * i * i + i;
+}
+
+TEST_F(BlobTest, ProcessesStoringAtOnceKeepTheStoreConsistent) {
+  constexpr int kBlobs = 25;
+  // Each process (two children and this one) stores kBlobs blobs through
+  // its own model and reads each back.
+  auto work = [&](DataModel& model) -> int {
+    DaoDatabase& db = static_cast<DaoDatabase&>(model.GetDatabase(0));
+    for (int i = 0; i < kBlobs; ++i) {
+      std::unique_ptr<IBlobStrategy> b = db.CreateBlobStrategy(model.GetRecordDef(kPlain));
+      const Bytes data = Content(LengthOf(i));
+      std::ostream& os = b->OpenWrite();
+      os.write(reinterpret_cast<const char*>(data.data()),
+               static_cast<std::streamsize>(data.size()));
+      b->CloseWrite();
+      const LONG id = b->Save();
+      b->Load(id);
+      std::istream& is = b->OpenRead();
+      if (Bytes(std::istreambuf_iterator<char>(is), {}) != data) return 10 + i;
+      b->CloseRead();
+    }
+    return 0;
+  };
+  std::vector<std::unique_ptr<vemtest::ChildProcess>> children;
+  for (int c = 0; c < 2; ++c)
+    children.push_back(std::make_unique<vemtest::ChildProcess>([&](const vemtest::ChannelEnd&) {
+      vemtest::RecordingBackChannel backChannel{0};
+      SDM model(&backChannel, &m_callback);
+      return work(model);
+    }));
+  EXPECT_EQ(work(*m_pModel), 0);
+  for (auto& child : children) EXPECT_EQ(child->Wait(), 0);
+  EXPECT_EQ(Long("SELECT COUNT(*) AS n FROM tblBLOB_BLOCKS"), 3 * kBlobs);
+  CheckStore();
+}
+
+TEST_F(BlobTest, AProcessKilledWhileStoringLosesNoStoredBlob) {
+  auto child = std::make_unique<vemtest::ChildProcess>([&](const vemtest::ChannelEnd& parent) {
+    vemtest::RecordingBackChannel backChannel{0};
+    SDM model(&backChannel, &m_callback);
+    DaoDatabase& db = static_cast<DaoDatabase&>(model.GetDatabase(0));
+    for (int i = 0;; ++i) {
+      std::unique_ptr<IBlobStrategy> b = db.CreateBlobStrategy(model.GetRecordDef(kPlain));
+      const Bytes data = Content(LengthOf(i));
+      std::ostream& os = b->OpenWrite();
+      os.write(reinterpret_cast<const char*>(data.data()),
+               static_cast<std::streamsize>(data.size()));
+      b->CloseWrite();
+      b->Save();
+      if (i == 5) parent.Send('s');
+    }
+    return 0;
+  });
+  ASSERT_EQ(child->channel().Receive(), 's');
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  child.reset();  // SIGKILL, wherever the child is
+  // Every blob the tables know reads back whole, and storing goes on.
+  for (int i = 0; i < 10; ++i) Store(Content(LengthOf(i)));
+  dao::DatabasePtr db = Raw(MainPath(), ";PWD=pw0");
+  dao::RecordsetPtr rs = db->OpenRecordset("SELECT BLOB_ID, BLOB_lDataLength FROM tblBLOB_BLOCKS");
+  int n = 0;
+  for (; !rs->GetEOF(); rs->MoveNext(), ++n) {
+    _variant_t id = rs->GetCollect(_variant_t("BLOB_ID")),
+               len = rs->GetCollect(_variant_t("BLOB_lDataLength"));
+    id.ChangeType(VT_I4);
+    len.ChangeType(VT_I4);
+    EXPECT_EQ(Read(id.lVal, false), Content(len.lVal)) << id.lVal;
+  }
+  EXPECT_GE(n, 16);
 }
 
 }  // namespace
