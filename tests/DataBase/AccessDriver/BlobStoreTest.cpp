@@ -206,15 +206,15 @@ TEST_F(BlobTest, PathOperationsAndTemporaryNames) {
   EXPECT_EQ(DaoDatabase::TempFileNameOf(10), "~a.tmp");
   EXPECT_EQ(DaoDatabase::TempFileNameOf(35), "~z.tmp");
   EXPECT_EQ(DaoDatabase::TempFileNameOf(36), "~10.tmp");
-  // Names are created exclusively: a name taken by a file is passed by.
+  // Names are created exclusively; names taken by files are passed by.
   const std::string first = Db(0).MakeTempFileName();
   EXPECT_TRUE(fs::exists(first));
-  for (int i = 1; i <= 3; ++i) std::ofstream(dir + "/" + DaoDatabase::TempFileNameOf(0) + "x");
-  const std::string second = Db(0).MakeTempFileName();
-  EXPECT_NE(first, second);
-  EXPECT_TRUE(fs::exists(second));
-  fs::remove(first);
-  fs::remove(second);
+  const std::string stem = fs::path(first).stem().string();  // "~<base 36>"
+  const ULONG ulNext = std::stoul(stem.substr(1), nullptr, 36) + 1;
+  for (ULONG u : {ulNext, ulNext + 1}) std::ofstream(dir + "/" + DaoDatabase::TempFileNameOf(u));
+  EXPECT_EQ(Db(0).MakeTempFileName(), dir + "/" + DaoDatabase::TempFileNameOf(ulNext + 2));
+  for (ULONG u : {ulNext - 1, ulNext, ulNext + 1, ulNext + 2})
+    fs::remove(dir + "/" + DaoDatabase::TempFileNameOf(u));
 }
 
 TEST(BlobHeaders, ReadingRule) {
