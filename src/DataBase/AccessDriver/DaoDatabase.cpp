@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "DataBase/AccessDriver/DAO_BLOB.h"
 #include "DataBase/AccessDriver/DaoException.h"
 #include "DataBase/AccessDriver/DaoLoader.h"
 #include "DataBase/AccessDriver/DaoRecordsetStrategy.h"
@@ -439,9 +440,8 @@ void DaoDatabase::DeleteRecord(IRecord& rRecord) {
   CallEngine(m_pModel, [&] { GetEngineDatabase().Execute(_bstr_t(sql.c_str())); });
 }
 
-std::unique_ptr<IBlobStrategy> DaoDatabase::CreateBlobStrategy(const SRecordDef& /*recordDef*/) {
-  // The blob store has no strategy of its own yet.
-  return nullptr;
+std::unique_ptr<IBlobStrategy> DaoDatabase::CreateBlobStrategy(const SRecordDef& recordDef) {
+  return std::make_unique<DaoBlobStrategy>(m_pModel, recordDef, *this);
 }
 
 std::unique_ptr<ILoader> DaoDatabase::CreateLoader(const SRecordDef& recordDef) {

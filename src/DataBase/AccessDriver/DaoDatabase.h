@@ -162,6 +162,18 @@ class DaoDatabase : public IDatabase {
 
   // The blob directory: the engine's Database Name + "_blob".
   std::string GetBlobDirectory();
+  // The blob directory, "/" and fileName.
+  std::string GetBlobFilePath(const std::string& fileName);
+  // The part of the engine's Database Name behind its last "/" or "\".
+  std::string GetDatabaseFileName();
+  // Chooses and creates (exclusively, empty) a temporary file "~<n>.tmp" in
+  // the blob directory, n a process-wide counter in base 36 advanced for
+  // every name tried, under the named mutex; answers its full path. Raises
+  // vem_error kVemErrBlobFileOpen naming the path when a file cannot be
+  // created for another reason than an existing one.
+  std::string MakeTempFileName();
+  // The temporary name of counter value ulValue ("~" + base 36 + ".tmp").
+  static std::string TempFileNameOf(ULONG ulValue);
 
   // Test hook: the number of database objects that use the calling thread's
   // engine (0 when the thread has none).

@@ -52,6 +52,17 @@ inline constexpr LONG kVemErrStaleKey = static_cast<LONG>(0xC004A819);
 // The database's key check value cannot be read.
 inline constexpr LONG kVemErrKeyCheckDamaged = static_cast<LONG>(0xC004A81A);
 
+// Codes of the blob store.
+inline constexpr LONG kVemErrBlobNoRow = static_cast<LONG>(0xC004A802);  // no row for the id
+inline constexpr LONG kVemErrBlobFileVersion =
+    static_cast<LONG>(0xC004A803);  // file header version
+inline constexpr LONG kVemErrBlobBlockVersion =
+    static_cast<LONG>(0xC004A804);                                          // block header version
+inline constexpr LONG kVemErrBlobWrite = static_cast<LONG>(0xC004A805);     // a write failed
+inline constexpr LONG kVemErrBlobNotOpen = static_cast<LONG>(0xC004A806);   // no blob to open
+inline constexpr LONG kVemErrBlobHeader = static_cast<LONG>(0xC004A807);    // header unreadable
+inline constexpr LONG kVemErrBlobFileOpen = static_cast<LONG>(0xC004A811);  // file not opened
+
 // The text of an engine failure: the error info's Source ("<source
 // unknown>" without one), ": ", its Description ("<description unknown>"),
 // " - error code: " and the HRESULT as "0x%lX" of its 32 unsigned bits.

@@ -21,6 +21,20 @@ using vemtest::TestRecord;
 class FakeBlob : public IBlobStrategy {
  public:
   explicit FakeBlob(LONG lSaveId = -1) : m_lSaveId(lSaveId) {}
+  std::unique_ptr<IBlobStrategy> Clone() override { return nullptr; }
+  bool IsPresent() override { return false; }
+  LONG GetLength() override { return -1; }
+  HANDLE OpenReadHandle(LONG*) override { return nullptr; }
+  void CloseReadHandle() override {}
+  HANDLE OpenWriteHandle() override { return nullptr; }
+  void CloseWriteHandle() override {}
+  std::istream& OpenRead() override { return m_in; }
+  void CloseRead() override {}
+  std::ostream& OpenWrite() override { return m_out; }
+  void CloseWrite() override {}
+  void Erase() override {}
+  void new_() override {}
+  void delete_() override {}
   void Load(LONG lBlobId) override {
     m_lLoaded = lBlobId;
     ++m_loads;
@@ -33,6 +47,8 @@ class FakeBlob : public IBlobStrategy {
   LONG m_lLoaded = -99;
   int m_loads = 0;
   int m_saves = 0;
+  std::istream m_in{nullptr};
+  std::ostream m_out{nullptr};
 };
 
 DateParts Date(int y, int mo, int d, int h = 0, int mi = 0, int s = 0, int ms = 0) {

@@ -1,0 +1,681 @@
+// Blob store: the path operations, the header reading rule, the limited
+// input stream, writing and reading blobs through streams and raw handles,
+// the packing rules, reference counts and the failures of bad input. After
+// every writing test the tables are checked against the files on disk
+// (CheckStore), independently of the strategy.
+#include <algorithm>
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <thread>
+#include <vector>
+
+#include "DataBase/AccessDriver/BlobHeaders.h"
+#include "DataBase/AccessDriver/DAO_BLOB.h"
+#include "DataBase/AccessDriver/DaoLoader.h"
+#include "DataBase/AccessDriver/DaoSaver.h"
+#include "DriverFixture.h"
+#include "Platform/Win32.h"
+#include "Support/ChildProcess.h"
+#include "Utility/Coding.h"
+
+namespace drivertest {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<BYTE>;
+
+Bytes Pattern(std::size_t n, int seed) {
+  Bytes b(n);
+  for (std::size_t i = 0; i < n; ++i)
+    b[i] = static_cast<BYTE>((i * 131 + seed * 17 + i / 251) & 0xFF);
+  return b;
+}
+
+Bytes FileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+class BlobTest : public DriverTest {
+ protected:
+  void SetUp() override {
+    {
+      dao::DatabasePtr db = Raw(MainPath(), ";PWD=pw0");
+      db->Execute(
+          "CREATE TABLE tblBLOB_FILES (FIL_ID COUNTER PRIMARY KEY, FIL_Filename TEXT(255), "
+          "FIL_lTotalSize LONG, FIL_lUsedSpace LONG, FIL_lFreeSpace LONG, FIL_lBlobCount LONG)");
+      db->Execute(
+          "CREATE TABLE tblBLOB_BLOCKS (BLOB_ID COUNTER PRIMARY KEY, BLOB_FIL_ID LONG, "
+          "BLOB_lStart LONG, BLOB_lTotalSize LONG, BLOB_lDataLength LONG, BLOB_RefCount LONG, "
+          "BLOB_Deleted YESNO)");
+      db->Close();
+    }
+    BuildModel();
+  }
+
+  std::unique_ptr<DaoBlobStrategy> NewBlob() {
+    std::unique_ptr<IBlobStrategy> p = Db(0).CreateBlobStrategy(Rec(kPlain));
+    return std::unique_ptr<DaoBlobStrategy>(static_cast<DaoBlobStrategy*>(p.release()));
+  }
+  std::string BlobDir() { return Db(0).GetBlobDirectory(); }
+
+  // Writes data into b's temporary file through a stream or a raw handle.
+  static void Write(DaoBlobStrategy& b, const Bytes& data, bool bHandle) {
+    if (bHandle) {
+      HANDLE h = b.OpenWriteHandle();
+      ASSERT_NE(h, nullptr);
+      DWORD put = 0;
+      ASSERT_TRUE(WriteFile(h, data.data(), static_cast<DWORD>(data.size()), &put, nullptr));
+      b.CloseWriteHandle();
+    } else {
+      std::ostream& os = b.OpenWrite();
+      ASSERT_TRUE(os.good());
+      os.write(reinterpret_cast<const char*>(data.data()),
+               static_cast<std::streamsize>(data.size()));
+      b.CloseWrite();
+    }
+  }
+  // Stores data as a new blob; answers its id.
+  LONG Store(const Bytes& data, bool bHandle = false) {
+    auto b = NewBlob();
+    Write(*b, data, bHandle);
+    return b->Save();
+  }
+  // The blob's bytes read through a stream or a raw handle.
+  Bytes Read(LONG lBlobId, bool bHandle) {
+    auto b = NewBlob();
+    b->Load(lBlobId);
+    Bytes got;
+    if (bHandle) {
+      LONG lLength = -2;
+      HANDLE h = b->OpenReadHandle(&lLength);
+      EXPECT_NE(h, nullptr);
+      if (h == nullptr) return got;
+      got.resize(static_cast<std::size_t>(lLength));
+      DWORD n = 0;
+      if (lLength > 0) {
+        EXPECT_TRUE(ReadFile(h, got.data(), static_cast<DWORD>(lLength), &n, nullptr));
+      }
+      b->CloseReadHandle();
+    } else {
+      std::istream& is = b->OpenRead();
+      EXPECT_TRUE(is.good());
+      got.assign(std::istreambuf_iterator<char>(is), {});
+      b->CloseRead();
+    }
+    return got;
+  }
+  LONG Long(const std::string& sql) { return RawLong(sql); }
+  LONG FileCount() { return Long("SELECT COUNT(*) AS n FROM tblBLOB_FILES"); }
+
+  // The tables against the files, independently of the strategy.
+  void CheckStore() {
+    dao::DatabasePtr db = Raw(MainPath(), ";PWD=pw0");
+    struct Block {
+      LONG id, start, total, length, refs;
+      bool deleted;
+    };
+    std::map<LONG, std::vector<Block>> blocks;
+    {
+      dao::RecordsetPtr rs = db->OpenRecordset("SELECT * FROM tblBLOB_BLOCKS ORDER BY BLOB_lStart");
+      for (; !rs->GetEOF(); rs->MoveNext()) {
+        auto l = [&](const char* c) {
+          _variant_t v = rs->GetCollect(_variant_t(c));
+          v.ChangeType(VT_I4);
+          return v.lVal;
+        };
+        blocks[l("BLOB_FIL_ID")].push_back({l("BLOB_ID"), l("BLOB_lStart"), l("BLOB_lTotalSize"),
+                                            l("BLOB_lDataLength"), l("BLOB_RefCount"),
+                                            l("BLOB_Deleted") != 0});
+      }
+    }
+    dao::RecordsetPtr rs = db->OpenRecordset("SELECT * FROM tblBLOB_FILES");
+    for (; !rs->GetEOF(); rs->MoveNext()) {
+      auto l = [&](const char* c) {
+        _variant_t v = rs->GetCollect(_variant_t(c));
+        v.ChangeType(VT_I4);
+        return v.lVal;
+      };
+      const LONG id = l("FIL_ID"), total = l("FIL_lTotalSize"), used = l("FIL_lUsedSpace"),
+                 freeSpace = l("FIL_lFreeSpace"), count = l("FIL_lBlobCount");
+      const std::string name =
+          static_cast<const char*>(_bstr_t(rs->GetCollect(_variant_t("FIL_Filename"))));
+      char expected[32];
+      std::snprintf(expected, sizeof expected, "blob%08ld.bin", static_cast<long>(id));
+      EXPECT_EQ(name, expected);
+      const Bytes file = FileBytes(BlobDir() + "/" + name);
+      ASSERT_EQ(static_cast<LONG>(file.size()), total) << name;
+      EXPECT_EQ(used + freeSpace, total) << name;
+      EXPECT_EQ(DecodeFixed16(file.data()), 288u);
+      EXPECT_EQ(std::string(reinterpret_cast<const char*>(file.data() + 4)), "main.vdb");
+      EXPECT_EQ(static_cast<LONG>(DecodeFixed32(&file[264])), id);
+      EXPECT_EQ(static_cast<LONG>(DecodeFixed32(&file[268])), total);
+      EXPECT_EQ(static_cast<LONG>(DecodeFixed32(&file[272])), used);
+      EXPECT_EQ(static_cast<LONG>(DecodeFixed32(&file[276])), freeSpace);
+      EXPECT_EQ(DecodeFixed32(&file[280]) & 2u, 0u);
+      EXPECT_EQ(static_cast<LONG>(DecodeFixed32(&file[284])), count);
+      LONG at = 288, live = 0, liveBytes = 288, deadBytes = 0;
+      for (const Block& b : blocks[id]) {
+        EXPECT_EQ(b.start, at) << name;
+        EXPECT_EQ(b.total, b.length + 20);
+        EXPECT_EQ(b.deleted, b.refs == 0) << "blob " << b.id;
+        const BYTE* h = &file[static_cast<std::size_t>(b.start)];
+        EXPECT_EQ(DecodeFixed16(h), 20u);
+        EXPECT_EQ(static_cast<LONG>(DecodeFixed32(h + 4)), b.id);
+        EXPECT_EQ(static_cast<LONG>(DecodeFixed32(h + 8)), b.total);
+        EXPECT_EQ(static_cast<LONG>(DecodeFixed32(h + 12)), b.length);
+        EXPECT_EQ(DecodeFixed32(h + 16), b.deleted ? 1u : 0u) << "blob " << b.id;
+        (b.deleted ? deadBytes : liveBytes) += b.total;
+        live += b.deleted ? 0 : 1;
+        at += b.total;
+      }
+      EXPECT_EQ(at, total) << name;
+      EXPECT_EQ(used, liveBytes) << name;
+      EXPECT_EQ(freeSpace, deadBytes) << name;
+      EXPECT_EQ(count, live) << name;
+      blocks.erase(id);
+    }
+    EXPECT_TRUE(blocks.empty()) << "blocks of unknown files";
+    for (const auto& entry : fs::directory_iterator(BlobDir()))
+      EXPECT_NE(entry.path().extension(), ".tmp") << entry.path();
+  }
+
+  std::size_t ErrorsWithCode(LONG lCode) {
+    std::size_t n = 0;
+    for (const auto& c : m_backChannel.Calls(vemtest::BackChannelCallKind::Error))
+      n += c.lCode == lCode ? 1 : 0;
+    return n;
+  }
+  bool Traced(const std::string& text) {
+    for (const std::string& t : m_backChannel.TraceTexts())
+      if (t.find(text) != std::string::npos) return true;
+    return false;
+  }
+};
+
+TEST_F(BlobTest, PathOperationsAndTemporaryNames) {
+  const std::string dir = fs::absolute(MainPath()).string() + "_blob";
+  EXPECT_EQ(BlobDir(), dir);
+  EXPECT_EQ(Db(0).GetBlobFilePath("blob00000001.bin"), dir + "/blob00000001.bin");
+  EXPECT_EQ(Db(0).GetDatabaseFileName(), "main.vdb");
+  EXPECT_EQ(DaoDatabase::TempFileNameOf(0), "~0.tmp");
+  EXPECT_EQ(DaoDatabase::TempFileNameOf(10), "~a.tmp");
+  EXPECT_EQ(DaoDatabase::TempFileNameOf(35), "~z.tmp");
+  EXPECT_EQ(DaoDatabase::TempFileNameOf(36), "~10.tmp");
+  // Names are created exclusively; names taken by files are passed by.
+  const std::string first = Db(0).MakeTempFileName();
+  EXPECT_TRUE(fs::exists(first));
+  const std::string stem = fs::path(first).stem().string();  // "~<base 36>"
+  const ULONG ulNext = std::stoul(stem.substr(1), nullptr, 36) + 1;
+  for (ULONG u : {ulNext, ulNext + 1}) std::ofstream(dir + "/" + DaoDatabase::TempFileNameOf(u));
+  EXPECT_EQ(Db(0).MakeTempFileName(), dir + "/" + DaoDatabase::TempFileNameOf(ulNext + 2));
+  for (ULONG u : {ulNext - 1, ulNext, ulNext + 1, ulNext + 2})
+    fs::remove(dir + "/" + DaoDatabase::TempFileNameOf(u));
+}
+
+TEST(BlobHeaders, ReadingRule) {
+  BlobBlockHeader written;
+  written.lBlobId = 7;
+  written.lTotalSize = 25;
+  written.lDataLength = 5;
+  written.ulFlags = 1;
+  BYTE bytes[kBlobBlockHeaderSize];
+  written.Encode(bytes);
+  struct Case {
+    SHORT nSize, nVersion;
+    std::size_t available;
+    bool ok;
+    LONG id, total;
+  } cases[] = {
+      {20, 1, 20, true, 7, 25},   // whole
+      {4, 1, 20, true, -1, 0},    // version and size only: the rest defaults
+      {12, 2, 20, true, 7, 25},   // a higher version reads (the caller refuses it)
+      {20, 1, 19, false, -1, 0},  // short read
+      {2, 1, 20, false, -1, 0},   // cannot hold the version
+      {24, 1, 20, false, -1, 0},  // larger than the layout
+  };
+  for (const Case& c : cases) {
+    BYTE in[kBlobBlockHeaderSize];
+    std::copy(bytes, bytes + sizeof bytes, in);
+    EncodeFixed16(in, static_cast<std::uint16_t>(c.nSize));
+    EncodeFixed16(in + 2, static_cast<std::uint16_t>(c.nVersion));
+    std::size_t at = 0;
+    BlobBlockHeader h;
+    h.lBlobId = 99;
+    const bool ok = h.Read([&](BYTE* p, std::size_t n) {
+      if (at + n > c.available) return false;
+      std::copy(in + at, in + at + n, p);
+      at += n;
+      return true;
+    });
+    EXPECT_EQ(ok, c.ok) << c.nSize;
+    EXPECT_EQ(h.lBlobId, c.id) << c.nSize;
+    if (c.nSize == 12) {
+      EXPECT_EQ(h.lDataLength, 0);
+    }
+    if (ok) {
+      EXPECT_EQ(at, static_cast<std::size_t>(c.nSize));
+    }
+    if (ok) {
+      EXPECT_EQ(h.nVersion, c.nVersion);
+    }
+    if (ok && c.nSize == 20) {
+      EXPECT_EQ(h.lTotalSize, c.total);
+    }
+  }
+}
+
+TEST_F(BlobTest, RoundTripsThroughStreamsAndHandles) {
+  const std::size_t sizes[] = {0, 1, 131072, 131073, 3u << 20};
+  int seed = 0;
+  std::vector<std::pair<LONG, Bytes>> stored;
+  for (std::size_t size : sizes) {
+    for (bool bHandle : {false, true}) {
+      const Bytes data = Pattern(size, ++seed);
+      const LONG files = FileCount();
+      const LONG id = Store(data, bHandle);
+      ASSERT_NE(id, -1);
+      // Up to 131072 bytes: packed into the first file; above: a file of its own.
+      EXPECT_EQ(FileCount(), files + ((size > 131072 || files == 0) ? 1 : 0)) << size;
+      stored.emplace_back(id, data);
+    }
+  }
+  for (const auto& [id, data] : stored)
+    for (bool bHandle : {false, true}) EXPECT_EQ(Read(id, bHandle), data) << id << " " << bHandle;
+  auto b = NewBlob();
+  b->Load(stored[4].first);
+  EXPECT_TRUE(b->IsPresent());
+  EXPECT_EQ(b->GetLength(), 131072);
+  CheckStore();
+}
+
+TEST_F(BlobTest, TenMebibyteFileLimit) {
+  // A file of 288 + 20 + X bytes takes a blob of 100 bytes exactly when it
+  // then reaches 10485760 bytes.
+  for (LONG extra : {0, 1}) {
+    const LONG big = 10485760 - 100 - 20 - 308 + extra;
+    const LONG bigId = Store(Pattern(static_cast<std::size_t>(big), 1));
+    const LONG smallId = Store(Pattern(100, 2));
+    const LONG bigFile = Long("SELECT BLOB_FIL_ID AS n FROM tblBLOB_BLOCKS WHERE BLOB_ID = " +
+                              std::to_string(bigId));
+    const LONG smallFile = Long("SELECT BLOB_FIL_ID AS n FROM tblBLOB_BLOCKS WHERE BLOB_ID = " +
+                                std::to_string(smallId));
+    EXPECT_EQ(bigFile == smallFile, extra == 0) << extra;
+    EXPECT_EQ(Read(smallId, false), Pattern(100, 2));
+    CheckStore();
+    Db(0).GetEngineDatabase().Execute("DELETE FROM tblBLOB_BLOCKS");
+    Db(0).GetEngineDatabase().Execute("DELETE FROM tblBLOB_FILES");
+    for (const auto& e : fs::directory_iterator(BlobDir())) fs::remove(e.path());
+  }
+}
+
+TEST_F(BlobTest, StreamNeverShowsBytesOfTheNextBlock) {
+  const Bytes first = Pattern(10000, 3), second(5000, 0xEE);
+  const LONG id = Store(first);
+  Store(second);
+  auto b = NewBlob();
+  b->Load(id);
+  using Step = std::function<Bytes(std::istream&)>;
+  const std::vector<std::pair<const char*, Step>> ways = {
+      {"get",
+       [](std::istream& is) {
+         Bytes got;
+         for (int c; (c = is.get()) != EOF;) got.push_back(static_cast<BYTE>(c));
+         return got;
+       }},
+      {"block read",
+       [](std::istream& is) {
+         Bytes got(100000);
+         is.read(reinterpret_cast<char*>(got.data()), 100000);
+         got.resize(static_cast<std::size_t>(is.gcount()));
+         return got;
+       }},
+      {"readsome and peek",
+       [](std::istream& is) {
+         Bytes got;
+         char buf[777];
+         for (;;) {
+           if (is.rdbuf()->in_avail() <= 0 && is.peek() == EOF) break;
+           const std::streamsize n = is.readsome(buf, sizeof buf);
+           if (n == 0) {
+             int c = is.get();
+             if (c == EOF) break;
+             got.push_back(static_cast<BYTE>(c));
+           }
+           got.insert(got.end(), buf, buf + n);
+         }
+         return got;
+       }},
+      {"iterator after seek",
+       [](std::istream& is) {
+         const auto start = is.tellg();
+         is.ignore(5000);
+         is.seekg(start);
+         return Bytes(std::istreambuf_iterator<char>(is), {});
+       }},
+  };
+  for (const auto& [name, read] : ways) {
+    std::istream& is = b->OpenRead();
+    ASSERT_TRUE(is.good()) << name;
+    EXPECT_EQ(read(is), first) << name;
+    EXPECT_EQ(is.rdbuf()->in_avail(), -1) << name;
+    b->CloseRead();
+  }
+  // A second open without a close keeps the position and re-arms the limit.
+  std::istream& is = b->OpenRead();
+  is.ignore(10000);
+  EXPECT_EQ(is.peek(), EOF);
+  is.clear();
+  b->OpenRead();
+  EXPECT_TRUE(Traced("attempt to open BLOB for read twice"));
+  EXPECT_EQ(is.peek(), EOF);
+  b->CloseRead();
+  b->CloseRead();
+  EXPECT_TRUE(Traced("CloseRead called on a closed file"));
+  EXPECT_THROW(b->OpenRead().rdbuf()->pubsetbuf(nullptr, 0), vem_error);
+  b->CloseRead();
+}
+
+TEST_F(BlobTest, SaverStoresAndLoaderBindsTheBlob) {
+  auto blob = NewBlob();
+  Write(*blob, Pattern(300, 4), false);
+  vemtest::TestRecord record(kPlain);
+  record.Long(kID, 1);
+  {
+    DaoSaver saver(Db(0), Rec(kPlain));
+    ASSERT_TRUE(saver.OpenNew(record));
+    saver.PutLong(kID, 1);
+    saver.SetBlob(kBlob, *blob);
+    ASSERT_TRUE(saver.Close());
+  }
+  auto read = NewBlob();
+  DaoLoader loader(Db(0), Rec(kPlain));
+  ASSERT_TRUE(loader.Open(record));
+  loader.GetBlob(kBlob, *read);
+  EXPECT_EQ(read->GetLength(), 300);
+  EXPECT_EQ(Read(blob->Save(), false), Pattern(300, 4));  // nothing pending: same id
+  CheckStore();
+}
+
+TEST_F(BlobTest, ReferenceCounts) {
+  const LONG id = Store(Pattern(500, 5));
+  auto refs = [&] {
+    return Long("SELECT BLOB_RefCount AS n FROM tblBLOB_BLOCKS WHERE BLOB_ID = " +
+                std::to_string(id));
+  };
+  auto take = [&] {
+    auto b = NewBlob();
+    b->Load(id);
+    b->new_();
+    b->Erase();  // new_ then Erase: Erase wins; new_ after it changes nothing
+    b->new_();
+    EXPECT_EQ(b->GetPendingOperation(), DaoBlobStrategy::PendingOperation::Erase);
+    b->Load(id);
+    b->new_();
+    EXPECT_EQ(b->Save(), id);
+  };
+  auto drop = [&] {
+    auto b = NewBlob();
+    b->Load(id);
+    b->delete_();
+  };
+  take();
+  EXPECT_EQ(refs(), 2);
+  drop();
+  EXPECT_EQ(refs(), 1);
+  CheckStore();
+  drop();  // the last reference: deleted in the table and in the file
+  EXPECT_EQ(refs(), 0);
+  CheckStore();
+  EXPECT_EQ(Read(id, false), Pattern(500, 5));  // a deleted blob still loads
+  take();                                       // revived: headers back in step
+  EXPECT_EQ(refs(), 1);
+  CheckStore();
+  // Erase with an open stream changes nothing; without, Save answers -1.
+  auto b = NewBlob();
+  b->Load(id);
+  b->OpenRead();
+  b->Erase();
+  EXPECT_TRUE(Traced("trying to Erase a BLOB which is open for reading"));
+  b->CloseRead();
+  b->Erase();
+  b->OpenRead();
+  EXPECT_TRUE(Traced("try to open NULL BLOB"));
+  b->CloseRead();
+  EXPECT_EQ(b->Save(), -1);
+  EXPECT_FALSE(b->IsPresent());
+  EXPECT_EQ(refs(), 0);
+  CheckStore();
+}
+
+TEST_F(BlobTest, RewritingABlobReleasesTheOldOneAfterTheNewIsStored) {
+  auto b = NewBlob();
+  Write(*b, Pattern(50, 6), true);
+  const LONG first = b->Save();
+  Write(*b, Pattern(60, 7), false);
+  const LONG second = b->Save();
+  EXPECT_NE(first, second);
+  EXPECT_EQ(Long("SELECT BLOB_RefCount AS n FROM tblBLOB_BLOCKS WHERE BLOB_ID = " +
+                 std::to_string(first)),
+            0);
+  EXPECT_EQ(Read(second, true), Pattern(60, 7));
+  CheckStore();
+}
+
+TEST_F(BlobTest, MissingBlobFileRetriesIntoANewFile) {
+  const LONG id = Store(Pattern(10, 8));
+  const std::string file = BlobDir() + "/blob00000001.bin";
+  ASSERT_TRUE(fs::exists(file));
+  fs::rename(file, file + ".away");
+  const LONG next = Store(Pattern(20, 9));
+  EXPECT_TRUE(Traced("BLOB save failed, retry in new blob file"));
+  EXPECT_EQ(FileCount(), 2);
+  EXPECT_EQ(Read(next, false), Pattern(20, 9));
+  fs::rename(file + ".away", file);
+  EXPECT_EQ(Read(id, true), Pattern(10, 8));
+  CheckStore();
+}
+
+TEST_F(BlobTest, FailedWritesStoreNothing) {
+  Store(Pattern(10, 1));
+  const LONG blocks = Long("SELECT COUNT(*) AS n FROM tblBLOB_BLOCKS");
+  struct Case {
+    const char* name;
+    std::function<void(DaoBlobStrategy&)> spoil;
+    const char* trace;
+  } cases[] = {
+      {"put position unknown",
+       [](DaoBlobStrategy& b) {
+         std::ostream& os = b.OpenWrite();
+         os << "data";
+         os.setstate(std::ios::failbit);
+         b.CloseWrite();
+       },
+       "tellp failed"},
+      {"write handle still open",
+       [](DaoBlobStrategy& b) { ASSERT_NE(b.OpenWriteHandle(), nullptr); }, nullptr},
+      {"temporary file vanished",
+       [](DaoBlobStrategy& b) {
+         Write(b, Pattern(10, 2), false);
+         fs::remove(b.GetTempPath());
+       },
+       "missing tmp file"},
+      {"temporary file cut short",
+       [](DaoBlobStrategy& b) {
+         Write(b, Pattern(10, 2), false);
+         fs::resize_file(b.GetTempPath(), 300);
+       },
+       "tmp file is corrupt or could not be read"},
+  };
+  for (const Case& c : cases) {
+    auto b = NewBlob();
+    c.spoil(*b);
+    const std::size_t errors = ErrorsWithCode(kVemErrBlobWrite);
+    EXPECT_VEM_ERROR(b->Save(), kVemErrBlobWrite);
+    EXPECT_GT(ErrorsWithCode(kVemErrBlobWrite), errors) << c.name;
+    if (c.trace != nullptr) {
+      EXPECT_TRUE(Traced(c.trace)) << c.name;
+    }
+    EXPECT_EQ(Long("SELECT COUNT(*) AS n FROM tblBLOB_BLOCKS"), blocks) << c.name;
+    b->CloseWriteHandle();
+    b.reset();
+    CheckStore();
+  }
+}
+
+TEST_F(BlobTest, BadStoredDataIsRefused) {
+  const LONG id = Store(Pattern(40, 1));
+  const std::string file = BlobDir() + "/blob00000001.bin";
+  const Bytes original = FileBytes(file);
+  auto patch = [&](std::size_t at, std::uint16_t value) {
+    Bytes b = original;
+    EncodeFixed16(&b[at], value);
+    std::ofstream(file, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+  };
+  struct Case {
+    const char* name;
+    std::function<void()> spoil;
+    LONG code;
+  } cases[] = {
+      {"file header version 2", [&] { patch(2, 2); }, kVemErrBlobFileVersion},
+      {"block header version 2", [&] { patch(288 + 2, 2); }, kVemErrBlobBlockVersion},
+      {"file header size 300", [&] { patch(0, 300); }, kVemErrBlobHeader},
+      {"truncated",
+       [&] {
+         patch(0, 288);
+         fs::resize_file(file, 288 + 20 + 39);
+       },
+       kVemErrBlobHeader},
+      {"missing", [&] { fs::remove(file); }, kVemErrBlobFileOpen},
+  };
+  for (const Case& c : cases) {
+    c.spoil();
+    auto b = NewBlob();
+    b->Load(id);
+    LONG lLength = -2;
+    const std::size_t errors = ErrorsWithCode(c.code);
+    EXPECT_EQ(b->OpenReadHandle(&lLength), nullptr) << c.name;
+    EXPECT_EQ(lLength, -2) << c.name;
+    EXPECT_TRUE(b->OpenRead().bad()) << c.name;
+    EXPECT_EQ(ErrorsWithCode(c.code), errors + 2) << c.name;
+    b->CloseRead();
+    patch(0, 288);
+  }
+  // A blob id without a row, a file name that would leave the blob directory.
+  auto b = NewBlob();
+  EXPECT_VEM_ERROR(b->Load(id + 100), kVemErrBlobNoRow);
+  EXPECT_FALSE(b->IsPresent());
+  Db(0).GetEngineDatabase().Execute("UPDATE tblBLOB_FILES SET FIL_Filename = '../../main.vdb'");
+  const std::string text = EXPECT_VEM_ERROR(b->Load(id), kVemErrBlobNoRow);
+  EXPECT_NE(text.find("FIL_ID 1"), std::string::npos) << text;
+  EXPECT_FALSE(b->IsPresent());
+}
+
+TEST_F(BlobTest, DeleteWaitsForTheNamedMutex) {
+  const LONG id = Store(Pattern(10, 1));
+  auto b = NewBlob();
+  b->Load(id);
+  std::atomic<bool> held{false}, released{false};
+  std::thread other([&] {
+    Mutex mutex;
+    mutex.setName(
+        DaoDatabase::MutexNameOf(static_cast<const char*>(Db(0).GetEngineDatabase().GetName()))
+            .c_str());
+    mutex.lock();
+    held = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    released = true;
+    mutex.unlock();
+  });
+  while (!held) std::this_thread::yield();
+  b->delete_();
+  EXPECT_TRUE(released);
+  other.join();
+  CheckStore();
+}
+
+// Blobs whose content follows from their length, so that any reader can
+// check them.
+Bytes Content(LONG lLength) {
+  return Pattern(static_cast<std::size_t>(lLength), static_cast<int>(lLength % 7));
+}
+LONG LengthOf(int i) {
+  return i % 5 == 4 ? 131072 + 1000 * i : 37 * i * i + i;
+}
+
+TEST_F(BlobTest, ProcessesStoringAtOnceKeepTheStoreConsistent) {
+  constexpr int kBlobs = 25;
+  // Each process (two children and this one) stores kBlobs blobs through
+  // its own model and reads each back.
+  auto work = [&](DataModel& model) -> int {
+    DaoDatabase& db = static_cast<DaoDatabase&>(model.GetDatabase(0));
+    for (int i = 0; i < kBlobs; ++i) {
+      std::unique_ptr<IBlobStrategy> b = db.CreateBlobStrategy(model.GetRecordDef(kPlain));
+      const Bytes data = Content(LengthOf(i));
+      std::ostream& os = b->OpenWrite();
+      os.write(reinterpret_cast<const char*>(data.data()),
+               static_cast<std::streamsize>(data.size()));
+      b->CloseWrite();
+      const LONG id = b->Save();
+      b->Load(id);
+      std::istream& is = b->OpenRead();
+      if (Bytes(std::istreambuf_iterator<char>(is), {}) != data) return 10 + i;
+      b->CloseRead();
+    }
+    return 0;
+  };
+  std::vector<std::unique_ptr<vemtest::ChildProcess>> children;
+  for (int c = 0; c < 2; ++c)
+    children.push_back(std::make_unique<vemtest::ChildProcess>([&](const vemtest::ChannelEnd&) {
+      vemtest::RecordingBackChannel backChannel{0};
+      SDM model(&backChannel, &m_callback);
+      return work(model);
+    }));
+  EXPECT_EQ(work(*m_pModel), 0);
+  for (auto& child : children) EXPECT_EQ(child->Wait(), 0);
+  EXPECT_EQ(Long("SELECT COUNT(*) AS n FROM tblBLOB_BLOCKS"), 3 * kBlobs);
+  CheckStore();
+}
+
+TEST_F(BlobTest, AProcessKilledWhileStoringLosesNoStoredBlob) {
+  auto child = std::make_unique<vemtest::ChildProcess>([&](const vemtest::ChannelEnd& parent) {
+    vemtest::RecordingBackChannel backChannel{0};
+    SDM model(&backChannel, &m_callback);
+    DaoDatabase& db = static_cast<DaoDatabase&>(model.GetDatabase(0));
+    for (int i = 0;; ++i) {
+      std::unique_ptr<IBlobStrategy> b = db.CreateBlobStrategy(model.GetRecordDef(kPlain));
+      const Bytes data = Content(LengthOf(i));
+      std::ostream& os = b->OpenWrite();
+      os.write(reinterpret_cast<const char*>(data.data()),
+               static_cast<std::streamsize>(data.size()));
+      b->CloseWrite();
+      b->Save();
+      if (i == 5) parent.Send('s');
+    }
+    return 0;
+  });
+  ASSERT_EQ(child->channel().Receive(), 's');
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  child.reset();  // SIGKILL, wherever the child is
+  // Every blob the tables know reads back whole, and storing goes on.
+  for (int i = 0; i < 10; ++i) Store(Content(LengthOf(i)));
+  dao::DatabasePtr db = Raw(MainPath(), ";PWD=pw0");
+  dao::RecordsetPtr rs = db->OpenRecordset("SELECT BLOB_ID, BLOB_lDataLength FROM tblBLOB_BLOCKS");
+  int n = 0;
+  for (; !rs->GetEOF(); rs->MoveNext(), ++n) {
+    _variant_t id = rs->GetCollect(_variant_t("BLOB_ID")),
+               len = rs->GetCollect(_variant_t("BLOB_lDataLength"));
+    id.ChangeType(VT_I4);
+    len.ChangeType(VT_I4);
+    EXPECT_EQ(Read(id.lVal, false), Content(len.lVal)) << id.lVal;
+  }
+  EXPECT_GE(n, 16);
+}
+
+}  // namespace
+}  // namespace drivertest
