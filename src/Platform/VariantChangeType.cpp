@@ -26,6 +26,7 @@
 // moved into the destination only on success, after the destination has been
 // cleared, so pvargDest may be pvarSrc and a failure leaves the destination
 // unchanged.
+#include <algorithm>
 #include <cfloat>
 #include <charconv>
 #include <cmath>
@@ -92,9 +93,11 @@ Int128 IntegerValue(const VARIANT& v) {
 }
 
 // The text of a BSTR up to its first NUL, as Windows reads it.
-std::u16string_view TextOf(BSTR bstr) {
-  std::u16string_view text{bstr == nullptr ? u"" : bstr, SysStringLen(bstr)};
-  return text.substr(0, text.find(u'\0'));
+inline std::u16string_view TextOf(BSTR bstr) {
+  if (bstr == nullptr) return {};
+  std::size_t length = 0;  // up to the NUL, which also ends every BSTR
+  while (bstr[length] != u'\0') ++length;
+  return {bstr, std::min<std::size_t>(length, SysStringLen(bstr))};
 }
 
 // Bytes of an integer type; 0 for other types.
@@ -573,25 +576,25 @@ bool InRange(VARTYPE vt, Int128 value) {
   }
 }
 
-HRESULT Coerce(const VARIANT& src, USHORT wFlags, const LocaleRules& rules, VARTYPE vt,
-               VARIANT& out);
-
-// A VT_DISPATCH source reads as its value property (DISPID_VALUE).
-HRESULT CoerceValueProperty(const VARIANT& src, USHORT wFlags, const LocaleRules& rules, VARTYPE vt,
-                            VARIANT& out) {
+// The value property (DISPID_VALUE) of a VT_DISPATCH source, into `value`
+// (VT_EMPTY on entry). DISP_E_TYPEMISMATCH with VARIANT_NOVALUEPROP, for a
+// null object, an object without the property, or a value that is itself an
+// object or a reference.
+HRESULT FetchValueProperty(const VARIANT& src, USHORT wFlags, const LocaleRules& rules,
+                           VARIANT& value) {
   if ((wFlags & VARIANT_NOVALUEPROP) != 0 || src.pdispVal == nullptr) return DISP_E_TYPEMISMATCH;
   DISPPARAMS none = {nullptr, nullptr, 0, 0};
-  VARIANT value;
-  VariantInit(&value);
-  HRESULT hr = src.pdispVal->Invoke(DISPID_VALUE, GUID_NULL, rules.lcid, DISPATCH_PROPERTYGET,
-                                    &none, &value, nullptr, nullptr);
-  if (FAILED(hr)) return DISP_E_TYPEMISMATCH;
-  if (value.vt == VT_DISPATCH || (value.vt & VT_BYREF) != 0)
-    hr = DISP_E_TYPEMISMATCH;  // no chains of objects
-  else
-    hr = Coerce(value, wFlags, rules, vt, out);
-  VariantClear(&value);
-  return hr;
+  const HRESULT hr = src.pdispVal->Invoke(DISPID_VALUE, GUID_NULL, rules.lcid, DISPATCH_PROPERTYGET,
+                                          &none, &value, nullptr, nullptr);
+  if (FAILED(hr)) {
+    VariantClear(&value);
+    return DISP_E_TYPEMISMATCH;
+  }
+  if (value.vt == VT_DISPATCH || (value.vt & VT_BYREF) != 0) {
+    VariantClear(&value);
+    return DISP_E_TYPEMISMATCH;  // no chains of objects
+  }
+  return S_OK;
 }
 
 // Converts a non-by-reference source into `out` (VT_EMPTY on entry).
@@ -609,8 +612,6 @@ HRESULT Coerce(const VARIANT& src, USHORT wFlags, const LocaleRules& rules, VART
     return hr;
   }
   if (((src.vt | vt) & (VT_ARRAY | VT_BYREF)) != 0) return DISP_E_TYPEMISMATCH;
-  if (src.vt == VT_DISPATCH && vt != VT_UNKNOWN && vt != VT_NULL && vt != VT_EMPTY)
-    return CoerceValueProperty(src, wFlags, rules, vt, out);
   HRESULT hr = S_OK;
   switch (vt) {
     case VT_EMPTY:
@@ -700,12 +701,10 @@ HRESULT Coerce(const VARIANT& src, USHORT wFlags, const LocaleRules& rules, VART
 
 }  // namespace
 
-HRESULT VariantChangeType(VARIANT* pvargDest, const VARIANT* pvarSrc, USHORT wFlags, VARTYPE vt) {
-  return VariantChangeTypeEx(pvargDest, pvarSrc, LOCALE_USER_DEFAULT, wFlags, vt);
-}
+namespace {
 
-HRESULT VariantChangeTypeEx(VARIANT* pvargDest, const VARIANT* pvarSrc, LCID lcid, USHORT wFlags,
-                            VARTYPE vt) {
+HRESULT ChangeType(VARIANT* pvargDest, const VARIANT* pvarSrc, const LocaleRules& rules,
+                   USHORT wFlags, VARTYPE vt) {
   if (pvargDest == nullptr || pvarSrc == nullptr) return E_INVALIDARG;
   HRESULT hr = platform::detail::ValidateVariantType(pvarSrc->vt);
   if (FAILED(hr)) return hr;
@@ -720,7 +719,18 @@ HRESULT VariantChangeTypeEx(VARIANT* pvargDest, const VARIANT* pvarSrc, LCID lci
   }
   VARIANT result;
   VariantInit(&result);
-  hr = Coerce(view, wFlags, platform::detail::RulesFor(lcid), vt, result);
+  if (view.vt == VT_DISPATCH && vt != VT_DISPATCH && vt != VT_UNKNOWN && vt != VT_NULL &&
+      vt != VT_EMPTY) {
+    // An object converts as its value property.
+    VARIANT value;
+    VariantInit(&value);
+    hr = FetchValueProperty(view, wFlags, rules, value);
+    if (FAILED(hr)) return hr;
+    hr = Coerce(value, wFlags, rules, vt, result);
+    VariantClear(&value);
+  } else {
+    hr = Coerce(view, wFlags, rules, vt, result);
+  }
   if (FAILED(hr)) return hr;
   // Clearing the destination may free the source (pvargDest == pvarSrc);
   // the result no longer depends on it.
@@ -731,4 +741,16 @@ HRESULT VariantChangeTypeEx(VARIANT* pvargDest, const VARIANT* pvarSrc, LCID lci
   }
   *pvargDest = result;
   return S_OK;
+}
+
+}  // namespace
+
+HRESULT VariantChangeType(VARIANT* pvargDest, const VARIANT* pvarSrc, USHORT wFlags, VARTYPE vt) {
+  return ChangeType(pvargDest, pvarSrc, platform::detail::RulesFor(LOCALE_USER_DEFAULT), wFlags,
+                    vt);
+}
+
+HRESULT VariantChangeTypeEx(VARIANT* pvargDest, const VARIANT* pvarSrc, LCID lcid, USHORT wFlags,
+                            VARTYPE vt) {
+  return ChangeType(pvargDest, pvarSrc, platform::detail::RulesFor(lcid), wFlags, vt);
 }

@@ -4,6 +4,7 @@
 // its decimal point, thousands separator, currency symbol, date order and
 // month names. Nothing here uses the C library's locale-dependent
 // conversions.
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -75,10 +76,11 @@ unsigned DaysInMonth(long year, unsigned month) {
 
 // ---- Numbers ---------------------------------------------------------------
 
-std::optional<DecimalText> ParseDecimal(std::u16string_view text) {
+// ParseDecimal into `out` (which starts empty); false when the text is no
+// such number.
+bool ReadDecimal(std::u16string_view text, DecimalText& out) {
   text = TrimBlanks(text);
   std::size_t i = 0;
-  DecimalText out;
   if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) {
     out.negative = text[i] == u'-';
     ++i;
@@ -98,7 +100,7 @@ std::optional<DecimalText> ParseDecimal(std::u16string_view text) {
       break;
     }
   }
-  if (!anyDigit) return std::nullopt;
+  if (!anyDigit) return false;
   long exponent = 0;
   if (i < text.size() && (text[i] == u'e' || text[i] == u'E')) {
     ++i;
@@ -112,15 +114,21 @@ std::optional<DecimalText> ParseDecimal(std::u16string_view text) {
       anyExponentDigit = true;
       if (exponent < 100000000L) exponent = exponent * 10 + (text[i] - u'0');  // saturates
     }
-    if (!anyExponentDigit) return std::nullopt;
+    if (!anyExponentDigit) return false;
     if (negativeExponent) exponent = -exponent;
   }
-  if (i != text.size()) return std::nullopt;
+  if (i != text.size()) return false;
   while (!out.digits.empty() && out.digits.back() == '0') {
     out.digits.pop_back();
     ++pointShift;
   }
   out.exponent = out.digits.empty() ? 0 : exponent + pointShift;
+  return true;
+}
+
+std::optional<DecimalText> ParseDecimal(std::u16string_view text) {
+  std::optional<DecimalText> out(std::in_place);
+  if (!ReadDecimal(text, *out)) out.reset();
   return out;
 }
 
@@ -166,12 +174,12 @@ bool StartsWith(std::u16string_view text, std::size_t at, std::u16string_view wo
 }  // namespace
 
 std::optional<DecimalText> ParseNumber(std::u16string_view text, const LocaleRules& rules) {
+  if (rules.decimalPoint == u'.') {  // the plain "C" form first: the common case
+    std::optional<DecimalText> plain(std::in_place);
+    if (ReadDecimal(text, *plain)) return plain;
+  }
   text = TrimBlanks(text);
   if (!text.empty() && text[0] == u'&') return ParseRadix(text);
-  if (rules.decimalPoint == u'.') {  // the plain "C" form, read without copying
-    auto plain = ParseDecimal(text);
-    if (plain) return plain;
-  }
   std::size_t i = 0;
   bool sign = false, negative = false, currency = false, parenthesis = false;
   // Before the digits: a sign, "(" and the currency symbol, each once.
@@ -247,10 +255,19 @@ std::optional<DecimalText> ParseNumber(std::u16string_view text, const LocaleRul
 std::string FormatDouble(double value, int precision, char16_t decimalPoint) {
   if (value == 0.0) return "0";  // also -0
   if (!std::isfinite(value)) return std::signbit(value) ? "-1.#INF" : "1.#INF";
-  // The significant digits and the decimal exponent, rounded as "%.*E" does.
   char buffer[64];
-  auto result = std::to_chars(buffer, buffer + sizeof(buffer), value, std::chars_format::scientific,
-                              precision - 1);
+  // From 1E-4 up, "%G" has the form Windows prints.
+  auto result =
+      std::to_chars(buffer, buffer + sizeof(buffer), value, std::chars_format::general, precision);
+  if (std::find(buffer, result.ptr, 'e') == result.ptr) {
+    std::string text(buffer, result.ptr);
+    if (decimalPoint != u'.')
+      std::replace(text.begin(), text.end(), '.', static_cast<char>(decimalPoint));
+    return text;
+  }
+  // The significant digits and the decimal exponent, rounded as "%.*E" does.
+  result = std::to_chars(buffer, buffer + sizeof(buffer), value, std::chars_format::scientific,
+                         precision - 1);
   const std::string sci(buffer, result.ptr);  // "-1.234560000000000e-05"
   const std::size_t ePos = sci.find('e');
   const int exponent = std::atoi(sci.c_str() + ePos + 1);
