@@ -3,8 +3,12 @@
 // buffer rules.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
 #include <string>
 
+#include "Platform/Text.h"
 #include "Platform/Win32.h"
 
 namespace {
@@ -165,3 +169,23 @@ TEST(CodePageApi, WindowsBufferRules) {
 }
 
 }  // namespace
+
+// Every best fit of the reference table (reference/BestFit1252.txt), through
+// WideCharToMultiByte and through platform::WideToAnsi.
+TEST(CodePageApi, BestFitAgreesWithTheReferenceTable) {
+  std::ifstream in(std::filesystem::path(__FILE__).parent_path() / "reference" / "BestFit1252.txt");
+  ASSERT_TRUE(in);
+  unsigned unit = 0, byte = 0;
+  int count = 0;
+  while (in >> std::hex >> unit >> byte) {
+    ++count;
+    const std::u16string wide(1, static_cast<char16_t>(unit));
+    BOOL used = TRUE;
+    EXPECT_EQ(ToBytes(CP_1252, wide, &used), std::string(1, static_cast<char>(byte)))
+        << std::hex << unit;
+    EXPECT_FALSE(used);
+    EXPECT_EQ(platform::WideToAnsi(wide), std::string(1, static_cast<char>(byte)));
+  }
+  EXPECT_GT(count, 400);
+  EXPECT_EQ(platform::WideToAnsi(u"\u4E2D\U0001F600"), "???");
+}
