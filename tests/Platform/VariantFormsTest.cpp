@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <ctime>
 #include <limits>
 #include <string>
 #include <vector>
@@ -215,4 +216,28 @@ TEST(VariantChangeType, UserDefaultLocaleFromTheEnvironment) {
   Var half(Str(u"1,5"));
   ASSERT_EQ(VariantChangeTypeEx(&half, &half.v, 0x409, 0, VT_R8), S_OK);
   EXPECT_EQ(Describe(half.v), "r8 15");
+}
+
+TEST(VariantChangeType, DatesWithoutAYearTakeTheCurrentOne) {
+  const std::time_t now = std::time(nullptr);
+  std::tm parts{};
+  localtime_r(&now, &parts);
+  const std::string year = std::to_string(parts.tm_year + 1900);
+  struct Row {
+    const char16_t* text;
+    LCID lcid;
+    std::string printed;
+  };
+  const Row rows[] = {
+      {u"1/2", 0x409, "1/2/" + year},
+      {u"Jan 2", 0x409, "1/2/" + year},
+      {u"2.1.", 0x407, "02.01." + year},
+      {u"2. Januar", 0x407, "02.01." + year},
+  };
+  for (const Row& row : rows) {
+    Var v(Str(row.text));
+    ASSERT_EQ(VariantChangeTypeEx(&v, &v.v, row.lcid, 0, VT_DATE), S_OK) << Utf8(v.v.bstrVal);
+    ASSERT_EQ(VariantChangeTypeEx(&v, &v.v, row.lcid, 0, VT_BSTR), S_OK);
+    EXPECT_EQ(Utf8(v.v.bstrVal), row.printed);
+  }
 }
