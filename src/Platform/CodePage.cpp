@@ -1,6 +1,7 @@
 // Windows-1252 <-> UTF-16 and UTF-8 <-> UTF-16 conversion (Text.h); the
 // Win32 calls MultiByteToWideChar and WideCharToMultiByte build on these.
 #include "Platform/Text.h"
+#include "Platform/Win32Internal.h"
 
 namespace {
 
@@ -19,14 +20,6 @@ char16_t ByteToWide(unsigned char c) {
   return c;
 }
 
-// Answers the Windows-1252 byte for a UTF-16 unit, or -1 when it has none.
-int WideToByte(char16_t w) {
-  if (w < 0x80 || (w >= 0xA0 && w <= 0xFF)) return static_cast<int>(w);
-  for (int i = 0; i < 32; ++i)
-    if (kHigh1252[i] == w) return 0x80 + i;
-  return -1;
-}
-
 // Appends the UTF-16 form of code point cp.
 void AppendCodePoint(std::u16string& out, char32_t cp) {
   if (cp < 0x10000) {
@@ -39,6 +32,17 @@ void AppendCodePoint(std::u16string& out, char32_t cp) {
 }
 
 }  // namespace
+
+namespace platform::detail {
+
+int ExactByte1252(char16_t w) {
+  if (w < 0x80 || (w >= 0xA0 && w <= 0xFF)) return static_cast<int>(w);
+  for (int i = 0; i < 32; ++i)
+    if (kHigh1252[i] == w) return 0x80 + i;
+  return -1;
+}
+
+}  // namespace platform::detail
 
 namespace platform {
 
@@ -54,13 +58,11 @@ std::u16string AnsiToWide(std::string_view ansi) {
 std::string WideToAnsi(std::u16string_view wide) {
   std::string out;
   out.reserve(wide.size());
-  for (std::size_t i = 0; i < wide.size(); ++i) {
-    char16_t w = wide[i];
-    int b = WideToByte(w);
-    // A surrogate pair is one character and becomes one "?".
-    if (w >= 0xD800 && w < 0xDC00 && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 &&
-        wide[i + 1] < 0xE000)
-      ++i;
+  for (const char16_t w : wide) {
+    // As WideCharToMultiByte with flags 0: the best fit, else "?" (a
+    // surrogate pair is two units, two "?").
+    int b = detail::ExactByte1252(w);
+    if (b < 0) b = detail::BestFit1252(w);
     out.push_back(b < 0 ? '?' : static_cast<char>(b));
   }
   return out;

@@ -11,6 +11,7 @@
 
 #include "Platform/Text.h"
 #include "Platform/Win32.h"
+#include "Platform/Win32Internal.h"
 
 namespace {
 
@@ -24,26 +25,32 @@ std::size_t WideLength(LPCWSTR text) {
   return n;
 }
 
-// Windows-1252 of a UTF-16 text; every character that the code page cannot
-// hold becomes defaultChar, and usedDefault tells whether that happened.
-std::string WideTo1252(std::u16string_view wide, char defaultChar, bool& usedDefault) {
+// Windows-1252 of a UTF-16 text. A character the code page cannot hold gets
+// its best fit (unless noBestFit), else defaultChar, and usedDefault tells
+// whether defaultChar was used. A surrogate pair is two characters here, as
+// on Windows: two defaultChars.
+std::string WideTo1252(std::u16string_view wide, bool noBestFit, char defaultChar,
+                       bool& usedDefault) {
   std::string out;
   out.reserve(wide.size());
   usedDefault = false;
-  for (std::size_t i = 0; i < wide.size(); ++i) {
-    // A surrogate pair is one character and converts as one.
-    std::size_t units = 1;
-    if (wide[i] >= 0xD800 && wide[i] < 0xDC00 && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 &&
-        wide[i + 1] < 0xE000)
-      units = 2;
-    std::string one = platform::WideToAnsi(wide.substr(i, units));
-    if (one == "?" && wide[i] != u'?') {
+  for (const char16_t w : wide) {
+    if (w < 0x80) {
+      out += static_cast<char>(w);
+      continue;
+    }
+    const int exact = platform::detail::ExactByte1252(w);
+    if (exact >= 0) {
+      out += static_cast<char>(exact);
+      continue;
+    }
+    const int fit = noBestFit ? -1 : platform::detail::BestFit1252(w);
+    if (fit >= 0) {
+      out += static_cast<char>(fit);
+    } else {
       out += defaultChar;
       usedDefault = true;
-    } else {
-      out += one;
     }
-    i += units - 1;
   }
   return out;
 }
@@ -102,9 +109,11 @@ int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int
 
 // For CP_UTF8, lpDefaultChar and lpUsedDefaultChar must be null (as on
 // Windows); unpaired surrogates become U+FFFD unless WC_ERR_INVALID_CHARS
-// asks for failure. For Windows-1252, characters it cannot hold become
-// *lpDefaultChar ('?' when null) and *lpUsedDefaultChar tells whether any
-// did.
+// asks for failure. For Windows-1252, characters it cannot hold become their
+// best fit (Windows' table: letters without their marks, full-width forms as
+// ASCII, "8" for the infinity sign) unless WC_NO_BEST_FIT_CHARS, else
+// *lpDefaultChar ('?' when null), and *lpUsedDefaultChar tells whether any
+// did. A surrogate pair narrows to two default characters.
 int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar,
                         LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR lpDefaultChar,
                         BOOL* lpUsedDefaultChar) {
@@ -122,7 +131,8 @@ int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int
     std::string bytes;
     if (IsAnsiCodePage(CodePage)) {
       bool usedDefault = false;
-      bytes = WideTo1252(in, lpDefaultChar != nullptr ? *lpDefaultChar : '?', usedDefault);
+      bytes = WideTo1252(in, (dwFlags & WC_NO_BEST_FIT_CHARS) != 0,
+                         lpDefaultChar != nullptr ? *lpDefaultChar : '?', usedDefault);
       if (lpUsedDefaultChar != nullptr) *lpUsedDefaultChar = usedDefault ? TRUE : FALSE;
     } else {
       bytes = platform::WideToUtf8(in);

@@ -41,7 +41,7 @@ enum VARENUM : VARTYPE {
   VT_BOOL = 11,
   VT_VARIANT = 12,
   VT_UNKNOWN = 13,
-  VT_DECIMAL = 14,  // no DECIMAL here: refused as DISP_E_BADVARTYPE
+  VT_DECIMAL = 14,
   VT_I1 = 16,
   VT_UI1 = 17,
   VT_UI2 = 18,
@@ -87,66 +87,108 @@ enum : USHORT {
 
 // ---- VARIANT ---------------------------------------------------------------
 
+// A 96-bit integer scaled by a power of ten: (-1)^(sign != 0) * (Hi32:Lo64) /
+// 10^scale, scale 0..28. In a VARIANT it overlays the whole VARIANT, its
+// first two bytes being the vt.
+inline constexpr BYTE DECIMAL_NEG = 0x80;
+struct DECIMAL {
+  USHORT wReserved;
+  BYTE scale;
+  BYTE sign;
+  ULONG Hi32;
+  ULONGLONG Lo64;
+};
+static_assert(sizeof(DECIMAL) == 16);
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpedantic"
 struct tagVARIANT {
-  VARTYPE vt;
-  WORD wReserved1;
-  WORD wReserved2;
-  WORD wReserved3;
   union {
-    LONGLONG llVal;
-    LONG lVal;
-    BYTE bVal;
-    SHORT iVal;
-    FLOAT fltVal;
-    DOUBLE dblVal;
-    VARIANT_BOOL boolVal;
-    SCODE scode;
-    CY cyVal;
-    DATE date;
-    BSTR bstrVal;
-    IUnknown* punkVal;
-    IDispatch* pdispVal;
-    SAFEARRAY* parray;
-    BYTE* pbVal;
-    SHORT* piVal;
-    LONG* plVal;
-    FLOAT* pfltVal;
-    DOUBLE* pdblVal;
-    VARIANT_BOOL* pboolVal;
-    BSTR* pbstrVal;
-    tagVARIANT* pvarVal;
-    void* byref;
-    CHAR cVal;
-    USHORT uiVal;
-    ULONG ulVal;
-    ULONGLONG ullVal;
-    INT intVal;
-    UINT uintVal;
-    // By-reference forms (VT_BYREF | type); the VARIANT does not own the target.
-    CHAR* pcVal;
-    USHORT* puiVal;
-    ULONG* pulVal;
-    LONGLONG* pllVal;
-    ULONGLONG* pullVal;
-    INT* pintVal;
-    UINT* puintVal;
-    SCODE* pscode;
-    CY* pcyVal;
-    DATE* pdate;
-    IUnknown** ppunkVal;
-    IDispatch** ppdispVal;
-    SAFEARRAY** pparray;
+    struct {
+      VARTYPE vt;
+      WORD wReserved1;
+      WORD wReserved2;
+      WORD wReserved3;
+      union {
+        LONGLONG llVal;
+        LONG lVal;
+        BYTE bVal;
+        SHORT iVal;
+        FLOAT fltVal;
+        DOUBLE dblVal;
+        VARIANT_BOOL boolVal;
+        SCODE scode;
+        CY cyVal;
+        DATE date;
+        BSTR bstrVal;
+        IUnknown* punkVal;
+        IDispatch* pdispVal;
+        SAFEARRAY* parray;
+        BYTE* pbVal;
+        SHORT* piVal;
+        LONG* plVal;
+        FLOAT* pfltVal;
+        DOUBLE* pdblVal;
+        VARIANT_BOOL* pboolVal;
+        BSTR* pbstrVal;
+        tagVARIANT* pvarVal;
+        void* byref;
+        CHAR cVal;
+        USHORT uiVal;
+        ULONG ulVal;
+        ULONGLONG ullVal;
+        INT intVal;
+        UINT uintVal;
+        // By-reference forms (VT_BYREF | type); the VARIANT does not own the target.
+        CHAR* pcVal;
+        USHORT* puiVal;
+        ULONG* pulVal;
+        LONGLONG* pllVal;
+        ULONGLONG* pullVal;
+        INT* pintVal;
+        UINT* puintVal;
+        SCODE* pscode;
+        CY* pcyVal;
+        DATE* pdate;
+        IUnknown** ppunkVal;
+        IDispatch** ppdispVal;
+        SAFEARRAY** pparray;
+        DECIMAL* pdecVal;
+      };
+    };
+    DECIMAL decVal;  // VT_DECIMAL: decVal.wReserved is vt
   };
 };
+#pragma GCC diagnostic pop
 using VARIANT = tagVARIANT;
 using VARIANTARG = tagVARIANT;
 static_assert(sizeof(VARIANT) == 16);
+
+// IDispatch::Invoke arguments, as far as VariantChangeType reads a value
+// property (DISPID_VALUE with DISPATCH_PROPERTYGET and no arguments).
+struct DISPPARAMS {
+  VARIANTARG* rgvarg;
+  DISPID* rgdispidNamedArgs;
+  UINT cArgs;
+  UINT cNamedArgs;
+};
+inline constexpr DISPID DISPID_VALUE = 0;
+inline constexpr WORD DISPATCH_METHOD = 0x1;
+inline constexpr WORD DISPATCH_PROPERTYGET = 0x2;
+
+// Locales VariantChangeTypeEx knows: US English (0x409) and German (0x407).
+// The user and system defaults are German when LC_ALL, LC_NUMERIC or LANG
+// (the first one set) starts with "de", US English otherwise. Any other lcid
+// reads as US English.
+inline constexpr LCID LOCALE_USER_DEFAULT = 0x400;
+inline constexpr LCID LOCALE_SYSTEM_DEFAULT = 0x800;
+inline constexpr LCID LOCALE_NEUTRAL = 0x0;
 
 // Flags of VariantChangeType.
 inline constexpr USHORT VARIANT_NOVALUEPROP = 0x01;
 inline constexpr USHORT VARIANT_ALPHABOOL = 0x02;  // VT_BOOL -> VT_BSTR gives "True"/"False"
 inline constexpr USHORT VARIANT_NOUSEROVERRIDE = 0x04;
-inline constexpr USHORT VARIANT_LOCALBOOL = 0x10;  // as VARIANT_ALPHABOOL (one locale here)
+inline constexpr USHORT VARIANT_LOCALBOOL = 0x10;  // "True"/"False" in the locale's language
 
 extern "C" {
 
@@ -156,15 +198,22 @@ HRESULT VariantCopy(VARIANT* pvargDest, const VARIANT* pvargSrc);
 // As VariantCopy, but a VT_BYREF source is copied as the value it refers to.
 HRESULT VariantCopyInd(VARIANT* pvarDest, const VARIANT* pvargSrc);
 // Converts among VT_EMPTY, VT_NULL, VT_I1..VT_UI4, VT_INT, VT_UINT, VT_I8,
-// VT_UI8, VT_R4, VT_R8, VT_DATE, VT_BOOL, VT_BSTR and VT_CY. VT_NULL to a
-// number or text fails with DISP_E_TYPEMISMATCH; a value out of the target's
-// range fails with DISP_E_OVERFLOW; a text that does not parse fails with
-// DISP_E_TYPEMISMATCH. pvargDest may equal pvarSrc. On failure pvargDest is
-// left unchanged. A type the stand-in does not know (VT_DECIMAL, 15, 24 and
-// up, VT_VECTOR) is DISP_E_BADVARTYPE; a known type that does not convert
-// (VT_NULL to text, an array to a scalar, ...) is DISP_E_TYPEMISMATCH.
-// Floating values and texts round half to even into integers and VT_CY.
+// VT_UI8, VT_R4, VT_R8, VT_DECIMAL, VT_DATE, VT_BOOL, VT_BSTR and VT_CY, and
+// between VT_BSTR and VT_ARRAY | VT_UI1 (the raw bytes). VT_NULL to a number
+// or text fails with DISP_E_TYPEMISMATCH; a value out of the target's range
+// fails with DISP_E_OVERFLOW (same-width signed and unsigned integers take
+// each other's bits instead); a text that does not parse fails with
+// DISP_E_TYPEMISMATCH. A VT_DISPATCH source converts as its value property
+// (DISP_E_TYPEMISMATCH with VARIANT_NOVALUEPROP). pvargDest may equal
+// pvarSrc. On failure pvargDest is left unchanged. A type the stand-in does
+// not know (15, 24 and up, VT_VECTOR) is DISP_E_BADVARTYPE; a known type that
+// does not convert (VT_NULL to text, an array to a scalar, ...) is
+// DISP_E_TYPEMISMATCH. Floating values and texts round half to even into
+// integers and VT_CY. Texts are read and written in the user default locale.
 HRESULT VariantChangeType(VARIANT* pvargDest, const VARIANT* pvarSrc, USHORT wFlags, VARTYPE vt);
+// As VariantChangeType, with texts in the locale lcid.
+HRESULT VariantChangeTypeEx(VARIANT* pvargDest, const VARIANT* pvarSrc, LCID lcid, USHORT wFlags,
+                            VARTYPE vt);
 
 // rgsabound[0] is the leftmost dimension (dimension 1 of GetLBound and
 // GetUBound); the descriptor stores them in reverse. Elements are zeroed.

@@ -2,7 +2,9 @@
 //
 // The system's single-byte text is Windows-1252; COM text is UTF-16; the
 // engine stores UTF-8. These helpers never fail: a character that the target
-// cannot hold becomes "?" (Windows-1252) or U+FFFD (malformed UTF-8/UTF-16).
+// cannot hold becomes its Windows best fit or "?" (Windows-1252, as
+// WideCharToMultiByte with flags 0 narrows: "A" for U+0100, "??" for a
+// surrogate pair) or U+FFFD (malformed UTF-8/UTF-16).
 #pragma once
 
 #include <string>

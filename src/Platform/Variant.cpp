@@ -14,7 +14,7 @@ namespace platform::detail {
 HRESULT ValidateVariantType(VARTYPE vt) {
   if ((vt & ~(VT_ARRAY | VT_BYREF | VT_TYPEMASK)) != 0) return DISP_E_BADVARTYPE;
   const VARTYPE base = vt & VT_TYPEMASK;
-  if (base > VT_UINT || base == 15 || base == VT_DECIMAL) return DISP_E_BADVARTYPE;
+  if (base > VT_UINT || base == 15) return DISP_E_BADVARTYPE;
   if ((vt & (VT_ARRAY | VT_BYREF)) != 0 && base <= VT_NULL) return DISP_E_BADVARTYPE;
   return S_OK;
 }
@@ -48,6 +48,8 @@ ULONG ElementSizeOf(VARTYPE baseType) {
       return sizeof(IUnknown*);
     case VT_VARIANT:
       return sizeof(VARIANT);
+    case VT_DECIMAL:
+      return sizeof(DECIMAL);
     default:
       return 0;
   }
@@ -60,6 +62,11 @@ HRESULT DerefVariant(const VARIANT& src, VARIANT& view) {
     const VARIANT& inner = *src.pvarVal;
     if ((inner.vt & VT_BYREF) != 0 || FAILED(ValidateVariantType(inner.vt))) return E_INVALIDARG;
     view = inner;
+    return S_OK;
+  }
+  if (type == VT_DECIMAL) {  // the DECIMAL fills the VARIANT, vt included
+    std::memcpy(&view.decVal, src.pdecVal, sizeof(DECIMAL));
+    view.vt = VT_DECIMAL;
     return S_OK;
   }
   view.vt = type;

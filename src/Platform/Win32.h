@@ -155,7 +155,8 @@ BOOL SetEndOfFile(HANDLE hFile);
 
 // ---- Code pages ---------------------------------------------------------------
 // Only Windows-1252 exists as the single-byte code page (CP_ACP names it too).
-// Characters it cannot hold become "?"; the five undefined bytes 0x81, 0x8D,
+// WideCharToMultiByte gives characters it cannot hold their Windows best fit
+// ("A" for U+0100) or else "?"; the five undefined bytes 0x81, 0x8D,
 // 0x8F, 0x90, 0x9D map to the control characters of the same value, both ways.
 
 inline constexpr UINT CP_ACP = 0;
@@ -166,6 +167,8 @@ inline constexpr UINT CP_UTF8 = 65001;
 // instead of substituting U+FFFD.
 inline constexpr DWORD MB_ERR_INVALID_CHARS = 0x00000008;
 inline constexpr DWORD WC_ERR_INVALID_CHARS = 0x00000080;
+// Windows-1252 only: no best-fit characters, the default character instead.
+inline constexpr DWORD WC_NO_BEST_FIT_CHARS = 0x00000400;
 
 extern "C" {
 

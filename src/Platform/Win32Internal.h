@@ -54,4 +54,12 @@ std::shared_ptr<T> LookupHandleAs(HANDLE h, ObjectKind kind) {
 // fault or a write fault, depending on the operation).
 DWORD ErrorFromErrno(int err, DWORD ioError = ERROR_GEN_FAILURE);
 
+// ---- Windows-1252 --------------------------------------------------------------
+
+// The Windows-1252 byte of a UTF-16 unit; -1 when the code page has none.
+int ExactByte1252(char16_t w);
+// Windows' best-fit byte for a unit the code page has no byte for ("A" for
+// U+0100); -1 when there is none either.
+int BestFit1252(char16_t w);
+
 }  // namespace platform::detail

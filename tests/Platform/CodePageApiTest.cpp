@@ -3,8 +3,12 @@
 // buffer rules.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
 #include <string>
 
+#include "Platform/Text.h"
 #include "Platform/Win32.h"
 
 namespace {
@@ -21,13 +25,13 @@ std::u16string ToWide(UINT cp, const std::string& bytes, DWORD flags = 0) {
 }
 
 std::string ToBytes(UINT cp, const std::u16string& wide, BOOL* usedDefault = nullptr,
-                    const char* defaultChar = nullptr) {
-  int n = WideCharToMultiByte(cp, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                    const char* defaultChar = nullptr, DWORD flags = 0) {
+  int n = WideCharToMultiByte(cp, flags, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
                               defaultChar, usedDefault);
   std::string out(static_cast<std::size_t>(n), '\0');
   if (n > 0) {
-    EXPECT_EQ(WideCharToMultiByte(cp, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n,
-                                  defaultChar, usedDefault),
+    EXPECT_EQ(WideCharToMultiByte(cp, flags, wide.data(), static_cast<int>(wide.size()), out.data(),
+                                  n, defaultChar, usedDefault),
               n);
   }
   return out;
@@ -50,24 +54,33 @@ TEST(CodePageApi, Every1252ByteRoundTrips) {
   }
 }
 
-TEST(CodePageApi, UnmappableCharactersBecomeTheDefaultCharacter) {
+TEST(CodePageApi, UnmappableCharactersGetTheirBestFitOrTheDefaultCharacter) {
   struct Case {
     std::u16string wide;
     const char* defaultChar;
+    DWORD flags;
     std::string bytes;
     BOOL usedDefault;
   };
   const Case cases[] = {
-      {u"\u20AC 5", nullptr, "\x80 5", FALSE},
-      {u"A\u0100B", nullptr, "A?B", TRUE},
-      {u"A\u0100B", "#", "A#B", TRUE},
-      {u"what?", nullptr, "what?", FALSE},      // a real question mark is no replacement
-      {u"x\U0001F600y", nullptr, "x?y", TRUE},  // one character, one replacement
-      {u"\u4E2D\u6587", nullptr, "??", TRUE},
+      {u"\u20AC 5", nullptr, 0, "\x80 5", FALSE},
+      // Best fit, without the used-default flag.
+      {u"A\u0100B", nullptr, 0, "AAB", FALSE},
+      {u"\u0141\u00f3d\u017a", nullptr, 0,
+       "L\xF3"
+       "dz",
+       FALSE},
+      {u"\u221E \uFF21\uFF41 \u2212", nullptr, 0, "8 Aa -", FALSE},
+      {u"A\u0100B", nullptr, WC_NO_BEST_FIT_CHARS, "A?B", TRUE},
+      {u"A\u0100B", "#", WC_NO_BEST_FIT_CHARS, "A#B", TRUE},
+      {u"what?", nullptr, 0, "what?", FALSE},  // a real question mark is no replacement
+      // A surrogate pair is two characters: two replacements.
+      {u"x\U0001F600y", nullptr, 0, "x??y", TRUE},
+      {u"\u4E2D\u6587", "#", 0, "##", TRUE},
   };
   for (const Case& c : cases) {
     BOOL used = 2;
-    EXPECT_EQ(ToBytes(CP_1252, c.wide, &used, c.defaultChar), c.bytes);
+    EXPECT_EQ(ToBytes(CP_1252, c.wide, &used, c.defaultChar, c.flags), c.bytes);
     EXPECT_EQ(used, c.usedDefault) << c.bytes;
   }
 }
@@ -156,3 +169,23 @@ TEST(CodePageApi, WindowsBufferRules) {
 }
 
 }  // namespace
+
+// Every best fit of the reference table (reference/BestFit1252.txt), through
+// WideCharToMultiByte and through platform::WideToAnsi.
+TEST(CodePageApi, BestFitAgreesWithTheReferenceTable) {
+  std::ifstream in(std::filesystem::path(__FILE__).parent_path() / "reference" / "BestFit1252.txt");
+  ASSERT_TRUE(in);
+  unsigned unit = 0, byte = 0;
+  int count = 0;
+  while (in >> std::hex >> unit >> byte) {
+    ++count;
+    const std::u16string wide(1, static_cast<char16_t>(unit));
+    BOOL used = TRUE;
+    EXPECT_EQ(ToBytes(CP_1252, wide, &used), std::string(1, static_cast<char>(byte)))
+        << std::hex << unit;
+    EXPECT_FALSE(used);
+    EXPECT_EQ(platform::WideToAnsi(wide), std::string(1, static_cast<char>(byte)));
+  }
+  EXPECT_GT(count, 400);
+  EXPECT_EQ(platform::WideToAnsi(u"\u4E2D\U0001F600"), "???");
+}

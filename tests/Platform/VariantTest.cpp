@@ -100,7 +100,7 @@ TEST(Variant, ClearRefusesLockedArraysAndBadTypes) {
   EXPECT_EQ(VariantClear(&v), S_OK);
 
   const VARTYPE bad[] = {
-      15, VT_DECIMAL, 24, 0x1000 | VT_I4, VT_ARRAY | VT_EMPTY, VT_BYREF | VT_NULL, 0x8000 | VT_I2};
+      15, 24, 0x1000 | VT_I4, VT_ARRAY | VT_EMPTY, VT_BYREF | VT_NULL, 0x8000 | VT_I2};
   for (VARTYPE vt : bad) {
     VARIANT raw;
     VariantInit(&raw);
