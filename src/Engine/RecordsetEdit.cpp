@@ -173,8 +173,22 @@ void RecordsetCore::UpdateEdited() {
   const std::uint64_t after = c.ChangeEpoch();
   if (wasCurrent && after == before + 1) {
     StoredCell* cells = RowCells(row);
-    for (std::size_t i = 0; i < m_fieldCount; ++i)
-      if (m_changed[i]) ReplaceCell(cells[i], m_buffer[i], m_arena);
+    for (std::size_t i = 0; i < m_fieldCount; ++i) {
+      if (!m_changed[i]) {
+        // A large value Edit read is still the stored one.
+        if (!m_layout->large.empty() && m_large[i].row == row && m_large[i].epoch == before)
+          m_large[i].epoch = after;
+        continue;
+      }
+      if (m_layout->large.empty() || !m_layout->large[i]) {
+        ReplaceCell(cells[i], m_buffer[i], m_arena);
+        continue;
+      }
+      // A large value written stays out of the cache: its slot holds it.
+      cells[i] = StoredCell{};
+      if (!IsNull(m_buffer[i])) cells[i].kind = kNotLoaded;
+      m_large[i] = LargeSlot{row, after, std::move(m_buffer[i])};
+    }
     m_rowEpoch[row] = after;
     if (m_arena.size() > 4 * std::max<std::size_t>(m_arenaLoaded, 1u << 20)) CompactArena();
   }
