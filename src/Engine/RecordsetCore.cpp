@@ -114,6 +114,11 @@ std::shared_ptr<RecordsetLayout> RecordsetCore::BuildLayout(sqlite3_stmt* st) co
       seen = seen || EqualNoCase(fields[j].sourceColumn, fields[i].sourceColumn);
     if (!seen) checked.push_back(i);
   }
+  for (std::size_t i = 0; i < fields.size(); ++i)
+    for (std::size_t j = i + 1; j < fields.size(); ++j)
+      layout->repeatedColumns =
+          layout->repeatedColumns || (!fields[i].sourceColumn.empty() &&
+                                      EqualNoCase(fields[i].sourceColumn, fields[j].sourceColumn));
   layout->plainColumns = m_keyed && m_keyCount == 1;
   for (std::size_t i = 0; i < fields.size() && layout->plainColumns; ++i) {
     layout->plainColumns = fields[i].keyIndex == 0;

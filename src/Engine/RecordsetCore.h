@@ -56,6 +56,8 @@ struct RecordsetLayout {
   // Every field is a column of the one base table, each column shown once:
   // after an Edit the row's new values are exactly the values written.
   bool plainColumns = false;
+  // Two fields show the same base column (t.* and t.x).
+  bool repeatedColumns = false;
   // INSERT and UPDATE texts by the fields they write: {0, fields...} for an
   // INSERT, {k + 1, fields...} for an UPDATE of key k (which writes only
   // where the row still holds the values of checkedFields[k]). A cache of
@@ -151,6 +153,7 @@ class RecordsetCore {
     return LocateChecked(field);
   }
   void SetValue(std::size_t field, const Value& value);
+  void SetValue(std::size_t field, Value&& value);  // converted where it is
 
   void AddNew();
   void Edit();
@@ -168,7 +171,7 @@ class RecordsetCore {
   // the slot does not hold it as of the row's epoch; 3167 when the row is gone.
   const Value& LargeValue(std::size_t row, std::size_t field);
   // The INSERT or UPDATE text for `key` ({0, fields} or {k + 1, fields}).
-  const std::string& WriteSql(std::vector<std::size_t> key) const;
+  const std::string& WriteSql(const std::vector<std::size_t>& key) const;
   void ReleaseRows();
   // Drops the bytes of values that re-reads replaced.
   void CompactArena();
@@ -258,6 +261,7 @@ class RecordsetCore {
   std::vector<bool> m_changed;
   std::vector<StoredValue> m_editStored;  // Edit: the stored values of the updatable fields
   std::string m_deleteSql;                // the DELETE of a row (made by the first Delete)
+  std::vector<std::size_t> m_writeKey;    // AddNew's Update: the INSERT's key (see WriteSql)
 
   // Find: the rows matching the last criteria, while the epoch holds.
   struct MatchSet {

@@ -521,27 +521,22 @@ bool IsStoredForm(const Value& v, int type) {
 }
 }  // namespace
 
-Value ConvertForField(const Value& value, const ColumnInfo& column, const std::string& owner) {
+namespace {
+
+// The limits a value of the field's own type must keep: Currency below 2^39,
+// Text(n) and Binary(n) at most n characters or bytes. `given` is the value
+// as the caller gave it (for the message).
+void CheckFieldLimits(const Value& out, const Value& given, const ColumnInfo& column,
+                      const std::string& owner) {
   auto what = [&] { return "field '" + column.name + "' of '" + owner + "'"; };
-  Value out;
-  if (IsNull(value) || IsStoredForm(value, column.type)) {
-    out = value;
-  } else {
-    static const std::string kUnnamed;
-    try {
-      out = ConvertToType(value, column.type, kUnnamed);
-    } catch (const EngineError&) {
-      ConvertToType(value, column.type, what());  // raises with the field named
-      throw;
-    }
-  }
-  if (IsNull(out)) return out;
   if (const auto* c = std::get_if<Currency>(&out);
       c && (c->scaled > kMaxCurrencyScaled || c->scaled < -kMaxCurrencyScaled))
-    ConversionError(value, column.type, what());
+    ConversionError(given, column.type, what());
   if (column.type == dbText && column.size > 0) {
     const auto& s = std::get<std::string>(out);
-    std::size_t n = Utf16Length(s);
+    // A UTF-8 text has at least as many bytes as UTF-16 units: count only
+    // when the bytes could be too many.
+    std::size_t n = s.size() <= static_cast<std::size_t>(column.size) ? 0 : Utf16Length(s);
     if (n > static_cast<std::size_t>(column.size))
       Fail(kErrFieldTooLong, "The value is too long for " + what() + ": " + std::to_string(n) +
                                  " characters given, the field holds at most " +
@@ -554,7 +549,36 @@ Value ConvertForField(const Value& value, const ColumnInfo& column, const std::s
            "The value is too long for " + what() + ": " + std::to_string(b.size()) +
                " bytes given, the field holds at most " + std::to_string(column.size) + ".");
   }
+}
+
+}  // namespace
+
+Value ConvertForField(const Value& value, const ColumnInfo& column, const std::string& owner) {
+  Value out;
+  if (IsNull(value) || IsStoredForm(value, column.type)) {
+    out = value;
+  } else {
+    static const std::string kUnnamed;
+    try {
+      out = ConvertToType(value, column.type, kUnnamed);
+    } catch (const EngineError&) {
+      // Raises with the field named.
+      ConvertToType(value, column.type, "field '" + column.name + "' of '" + owner + "'");
+      throw;
+    }
+  }
+  if (IsNull(out)) return out;
+  CheckFieldLimits(out, value, column, owner);
   return out;
+}
+
+void ConvertForFieldInPlace(Value& value, const ColumnInfo& column, const std::string& owner) {
+  if (IsNull(value)) return;
+  if (!IsStoredForm(value, column.type)) {
+    value = ConvertForField(value, column, owner);
+    return;
+  }
+  CheckFieldLimits(value, value, column, owner);
 }
 
 int BindValue(sqlite3_stmt* stmt, int index, const Value& v) {
@@ -839,41 +863,86 @@ Value DecodeCell(const StoredCell& c, const std::string& arena) {
 }
 
 StoredCell ReadCell(sqlite3_stmt* stmt, int i, int type, std::string& arena, bool loose) {
+  // One call into the statement per value: sqlite3_column_value, then the
+  // value's own accessors, which skip the statement's per-call checks. (The
+  // engine's connections are opened SQLITE_OPEN_NOMUTEX, where SQLite makes
+  // no difference between protected and unprotected values.) The tests are
+  // ReadColumn's; anything it would convert or refuse goes through it.
   StoredCell c;
-  const int ct = sqlite3_column_type(stmt, i);
+  sqlite3_value* v = sqlite3_column_value(stmt, i);
+  const int ct = sqlite3_value_type(v);
   if (ct == SQLITE_NULL) return c;
+  auto kind = [&c](ValueKind k) {
+    c.kind = static_cast<std::uint32_t>(k);
+    return c;
+  };
   switch (type) {
-    case dbLong:
+    case dbBoolean:
       if (ct == SQLITE_INTEGER) {
-        c.i = sqlite3_column_int64(stmt, i);
-        if (c.i >= std::numeric_limits<std::int32_t>::min() &&
-            c.i <= std::numeric_limits<std::int32_t>::max()) {
-          c.kind = static_cast<std::uint32_t>(ValueKind::Long);
-          return c;
+        c.i = sqlite3_value_int64(v);
+        if (c.i == -1 || c.i == 0) {
+          c.i = c.i != 0;
+          return kind(ValueKind::Boolean);
         }
       }
       break;
-    case dbDouble:
-      if (ct == SQLITE_FLOAT || ct == SQLITE_INTEGER) {
-        c.d = sqlite3_column_double(stmt, i);
-        if (std::isfinite(c.d)) {
-          c.kind = static_cast<std::uint32_t>(ValueKind::Double);
-          return c;
+    case dbByte:
+      if (ct == SQLITE_INTEGER) {
+        c.i = sqlite3_value_int64(v);
+        if (c.i >= 0 && c.i <= 255) return kind(ValueKind::Byte);
+      }
+      break;
+    case dbInteger:
+      if (ct == SQLITE_INTEGER) {
+        c.i = sqlite3_value_int64(v);
+        if (c.i >= -32768 && c.i <= 32767) return kind(ValueKind::Integer);
+      }
+      break;
+    case dbLong:
+      if (ct == SQLITE_INTEGER) {
+        c.i = sqlite3_value_int64(v);
+        if (c.i >= std::numeric_limits<std::int32_t>::min() &&
+            c.i <= std::numeric_limits<std::int32_t>::max())
+          return kind(ValueKind::Long);
+      }
+      break;
+    case dbCurrency:
+      if (ct == SQLITE_FLOAT) {
+        Currency cy;
+        if (CurrencyFromAmount(sqlite3_value_double(v), cy)) {
+          c.i = cy.scaled;
+          return kind(ValueKind::Currency);
         }
+      }
+      break;
+    case dbSingle:
+    case dbDouble:
+    case dbDate:
+      if (ct == SQLITE_FLOAT || ct == SQLITE_INTEGER) {
+        c.d = sqlite3_value_double(v);
+        if (type == dbDouble && std::isfinite(c.d)) return kind(ValueKind::Double);
+        if (type == dbDate && c.d >= kMinDate && c.d <= kMaxDate) return kind(ValueKind::Date);
+        if (type == dbSingle && std::fabs(c.d) <= FLT_MAX) {
+          c.d = static_cast<float>(c.d);
+          return kind(ValueKind::Single);
+        }
+        c.d = 0;
       }
       break;
     case dbText:
     case dbMemo:
-      if (ct == SQLITE_TEXT) {
-        const char* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt, i));
-        const int n = sqlite3_column_bytes(stmt, i);
-        c.kind = static_cast<std::uint32_t>(ValueKind::Text);
-        c.offset = arena.size();
-        c.size = static_cast<std::uint32_t>(n);
-        arena.append(p ? p : "", static_cast<std::size_t>(n));
-        return c;
-      }
-      break;
+    case dbBinary:
+    case dbLongBinary: {
+      const bool text = type == dbText || type == dbMemo;
+      if (ct != (text ? SQLITE_TEXT : SQLITE_BLOB)) break;
+      const char* p = text ? reinterpret_cast<const char*>(sqlite3_value_text(v))
+                           : static_cast<const char*>(sqlite3_value_blob(v));
+      const int n = sqlite3_value_bytes(v);
+      c.offset = arena.size();
+      c.size = static_cast<std::uint32_t>(n);
+      if (n > 0) arena.append(p, static_cast<std::size_t>(n));
+      return kind(text ? ValueKind::Text : ValueKind::Binary);
+    }
     default:
       break;
   }
