@@ -299,7 +299,7 @@ void RecordsetCore::Load() {
     m_layout = std::move(own);
   }
   m_cachedRows = RowCount();
-  m_large.assign(m_fieldCount, LargeSlot{});
+  m_large.assign(m_layout->large.empty() ? 0 : m_fieldCount, LargeSlot{});
   m_live.Reset(RowCount());
   m_deleteSql.clear();
   m_matches = MatchSet{};
