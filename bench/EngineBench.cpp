@@ -22,7 +22,7 @@
 //           in ten) with FindFirst/FindNext; Raw steps the same SELECT
 //           DeleteAll and FindWalk run at n = 10,000 and 100,000: per-row cost must
 //           stay flat, so the second takes about ten times the first.
-// Targets: Scan and Append within 2x of Raw, Keyed within 3x.
+// Targets (engine.md): Scan and Append within 1.4x of Raw, Keyed within 2x.
 //
 // What the caller gets is the same on both sides: the engine hands out text as
 // a BSTR (UTF-16, allocated for the caller, freed by it), so Raw's scan makes

@@ -13,12 +13,23 @@
 //                          of 1,000; the per-row time must not grow with n
 //   AutoNumberAppendRaw/<n> the same rows through one INSERT statement, the
 //                          numbers counted by the caller
+//   MemoScan/<n>           open "SELECT * FROM <table>" over n rows that each
+//                          hold a 256 KiB memo and read every row's Title; the
+//                          memos are read only when asked for, so this costs
+//                          what the small values cost (counters: heapMB, the
+//                          process heap the open recordset holds; sqlitePeakMB,
+//                          SQLite's peak memory above where it started)
+//   MemoScanRaw/<n>        SELECT ID, Title of the same rows (the small values)
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <malloc.h>
+
+#include <algorithm>
 #include <filesystem>
 #include <random>
+#include <set>
 #include <string>
 
 #include "Engine/Dao.h"
@@ -186,6 +197,83 @@ void BM_AutoNumberAppendRaw(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * rows);
 }
 
+constexpr std::size_t kMemoBytes = 256 * 1024;
+
+// Table m<n>: n rows (ID, Title, a 256 KiB Body memo), made once.
+std::string MemoTable(std::int64_t rows) {
+  static std::set<std::int64_t> made;
+  const std::string table = "m" + std::to_string(rows);
+  if (!made.insert(rows).second) return table;
+  auto& f = F();
+  f.Open()->Execute(
+      ("CREATE TABLE " + table + " (ID COUNTER PRIMARY KEY, Title TEXT(50), Body MEMO)").c_str());
+  sqlite3* raw = nullptr;
+  sqlite3_open_v2(f.path.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+  sqlite3_exec(raw, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+  sqlite3_stmt* s = nullptr;
+  sqlite3_prepare_v2(raw, ("INSERT INTO " + table + " (Title, Body) VALUES (?1, ?2)").c_str(), -1,
+                     &s, nullptr);
+  const std::string body(kMemoBytes, 'm');
+  for (std::int64_t i = 0; i < rows; ++i) {
+    const std::string title = "title " + std::to_string(i);
+    sqlite3_bind_text(s, 1, title.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(s, 2, body.data(), static_cast<int>(body.size()), SQLITE_STATIC);
+    sqlite3_step(s);
+    sqlite3_reset(s);
+  }
+  sqlite3_finalize(s);
+  sqlite3_exec(raw, "COMMIT", nullptr, nullptr, nullptr);
+  sqlite3_close_v2(raw);
+  return table;
+}
+
+std::size_t HeapBytes() {
+  struct mallinfo2 m = mallinfo2();
+  return m.uordblks + m.hblkhd;
+}
+
+void BM_MemoScan(benchmark::State& state) {
+  const std::string sql = "SELECT * FROM " + MemoTable(state.range(0));
+  auto db = F().Open();
+  _variant_t title("Title");
+  std::size_t chars = 0, heap = 0;
+  sqlite3_int64 now = 0, peak = 0, base = 0;
+  for (auto _ : state) {
+    sqlite3_status64(SQLITE_STATUS_MEMORY_USED, &base, &peak, 1);
+    const std::size_t before = HeapBytes();
+    auto rs = db->OpenRecordset(sql.c_str());
+    for (; !rs->GetEOF(); rs->MoveNext()) {
+      _variant_t t = rs->GetCollect(title);
+      chars += SysStringLen(t.bstrVal);
+    }
+    heap = std::max(heap, HeapBytes() - std::min(before, HeapBytes()));
+    rs->Close();
+  }
+  sqlite3_status64(SQLITE_STATUS_MEMORY_USED, &now, &peak, 0);
+  benchmark::DoNotOptimize(chars);
+  db->Close();
+  state.counters["heapMB"] = static_cast<double>(heap) / (1 << 20);
+  state.counters["sqlitePeakMB"] = static_cast<double>(peak - base) / (1 << 20);
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+void BM_MemoScanRaw(benchmark::State& state) {
+  const std::string sql = "SELECT ID, Title FROM " + MemoTable(state.range(0));
+  sqlite3* raw = nullptr;
+  sqlite3_open_v2(F().path.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
+  std::size_t chars = 0;
+  for (auto _ : state) {
+    sqlite3_stmt* s = nullptr;
+    sqlite3_prepare_v2(raw, sql.c_str(), -1, &s, nullptr);
+    while (sqlite3_step(s) == SQLITE_ROW)
+      chars += static_cast<std::size_t>(sqlite3_column_int(s, 0) + sqlite3_column_bytes(s, 1));
+    sqlite3_finalize(s);
+  }
+  benchmark::DoNotOptimize(chars);
+  sqlite3_close_v2(raw);
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
 BENCHMARK(BM_KeyedAfterOneOffs)
     ->Arg(10000)
     ->Arg(100000)
@@ -202,6 +290,8 @@ BENCHMARK(BM_AutoNumberAppendRaw)
     ->Arg(100000)
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MemoScan)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MemoScanRaw)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

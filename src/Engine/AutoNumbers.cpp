@@ -25,6 +25,21 @@ std::int32_t DatabaseCore::AllocateAutoNumber(const std::string& table, const st
   CheckOpen();
   if (m_readOnly) CheckWritable("add a record to '" + table + "'");
   if (m_advancePending) AdvanceCounters();
+  // The usual case inside a transaction: the next number of the block
+  // reserved for the table's rowid (no statement, no lookup of the table).
+  if (m_level > 0 && !m_counters.empty()) {
+    auto it = m_counters.find(table);
+    if (it != m_counters.end() && it->second.next <= it->second.last &&
+        EqualNoCase(it->second.column, column)) {
+      CounterBlock& block = it->second;
+      const std::int64_t value = block.next++;
+      if (value > 0 && value <= kMaxAutoNumber && block.high) {
+        *block.high = std::max(*block.high, value);
+        return static_cast<std::int32_t>(value);
+      }
+      --block.next;  // the checks below report it
+    }
+  }
   const TableInfo* t = FindTable(table);
   if (!t) Fail(kErrInputNotFound, "Table '" + table + "' does not exist.");
   const std::string ctx = "AddNew on table '" + t->name + "' (assigning AutoNumber '" + column +
@@ -62,7 +77,9 @@ std::int32_t DatabaseCore::AllocateAutoNumber(const std::string& table, const st
         }
       }
       value = last - step + 1;
-      if (reserve) m_counters[t->name] = CounterBlock{value + 1, last};
+      if (reserve)
+        m_counters[t->name] =
+            CounterBlock{value + 1, last, column, &m_handedOut[{t->name, std::string()}]};
     }
   } else {
     EnsureCounterTriggers(*t, column);

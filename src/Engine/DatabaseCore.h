@@ -224,6 +224,8 @@ class DatabaseCore : public std::enable_shared_from_this<DatabaseCore> {
   struct CounterBlock {
     std::int64_t next = 1;
     std::int64_t last = 0;
+    std::string column;            // the rowid column it numbers
+    std::int64_t* high = nullptr;  // its entry in m_handedOut (cleared after the block)
   };
   std::unordered_map<std::string, CounterBlock> m_counters;  // by table name
   void ReturnUnusedCounters();

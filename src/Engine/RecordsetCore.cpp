@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <new>
+#include <string_view>
 
 #include "Engine/CatalogText.h"
 #include "Platform/Text.h"
@@ -113,6 +114,11 @@ std::shared_ptr<RecordsetLayout> RecordsetCore::BuildLayout(sqlite3_stmt* st) co
       seen = seen || EqualNoCase(fields[j].sourceColumn, fields[i].sourceColumn);
     if (!seen) checked.push_back(i);
   }
+  for (std::size_t i = 0; i < fields.size(); ++i)
+    for (std::size_t j = i + 1; j < fields.size(); ++j)
+      layout->repeatedColumns =
+          layout->repeatedColumns || (!fields[i].sourceColumn.empty() &&
+                                      EqualNoCase(fields[i].sourceColumn, fields[j].sourceColumn));
   layout->plainColumns = m_keyed && m_keyCount == 1;
   for (std::size_t i = 0; i < fields.size() && layout->plainColumns; ++i) {
     layout->plainColumns = fields[i].keyIndex == 0;
@@ -130,7 +136,89 @@ std::shared_ptr<RecordsetLayout> RecordsetCore::BuildLayout(sqlite3_stmt* st) co
             EqualNoCase(fields[f].sourceColumn, keyOrigin))
           layout->keyField = static_cast<int>(f);
   }
+  if (m_keyed) AddLargeValueTexts(st, *layout);
   return layout;
+}
+
+void RecordsetCore::AddLargeValueTexts(sqlite3_stmt* st, RecordsetLayout& layout) const {
+  const std::vector<FieldDesc>& fields = layout.fields;
+  std::vector<std::uint8_t> largeColumn(static_cast<std::size_t>(layout.columnCount), 0);
+  bool any = false;
+  for (const FieldDesc& f : fields)
+    if (!f.info.loose && (f.info.type == dbMemo || f.info.type == dbLongBinary)) {
+      largeColumn[static_cast<std::size_t>(f.column)] = 1;
+      any = true;
+    }
+  if (!any) return;
+  // The select list one result column per entry ("*" and "t.*" spelled out
+  // as the columns of the tables and queries they stand for), so that a
+  // large column can be replaced by the test of its type. The texts are
+  // made from the statement itself, not by selecting from it as a
+  // subquery: SQLite would run an ordered subquery on its own, loading
+  // every value of its rows.
+  const SqlStatement& statement = m_select->statement;
+  Connection& c = m_db->Conn();
+  std::vector<SqlColumn> columns;
+  for (const SqlColumn& col : statement.columns) {
+    if (!col.star) {
+      columns.push_back(col);
+      continue;
+    }
+    for (const SqlTable& t : statement.tables) {
+      if (!col.starTable.empty() && !EqualNoCase(col.starTable, t.ref())) continue;
+      CachedStmt names =
+          c.Prepare("SELECT name FROM pragma_table_info(?1)", "OpenRecordset", m_sql);
+      sqlite3_bind_text(names.get(), 1, t.name.c_str(), -1, SQLITE_TRANSIENT);
+      while (names.Step())
+        columns.push_back(
+            {QuoteId(t.ref()) + "." + QuoteId(ColumnText(names.get(), 0)), "", false, {}});
+    }
+  }
+  const std::size_t keys = m_keyCount;
+  if (columns.size() + keys != largeColumn.size()) return;
+  std::vector<SqlColumn> lazy = columns;
+  for (std::size_t i = 0; i < lazy.size(); ++i) {
+    if (!largeColumn[i + keys]) continue;
+    lazy[i].sql = "nullif(typeof(" + columns[i].sql + "), 'null')";
+    const char* name = sqlite3_column_name(st, static_cast<int>(i + keys));
+    lazy[i].alias = name ? name : "";
+  }
+  SqlStatement open = statement;
+  open.columns.clear();
+  for (std::size_t k = 0; k < keys; ++k)
+    open.columns.push_back({m_select->keyExprs[k], kKeyPrefix + std::to_string(k), false, {}});
+  open.columns.insert(open.columns.end(), lazy.begin(), lazy.end());
+  auto rereadOf = [&](std::vector<SqlColumn> list) {
+    KeyedSelect one;
+    one.statement = statement;
+    one.statement.columns = std::move(list);
+    one.keyExprs = m_select->keyExprs;
+    one.keyed = true;
+    return RereadSql(one);
+  };
+  const std::string lazyOpen = ComposeSqlSelect(open);
+  // The spelled-out list must give the statement's columns, name for name.
+  {
+    CachedStmt check = c.Prepare(lazyOpen, "OpenRecordset", m_sql);
+    if (sqlite3_column_count(check.get()) != layout.columnCount) return;
+    for (int i = 0; i < layout.columnCount; ++i) {
+      const char* a = sqlite3_column_name(check.get(), i);
+      const char* b = sqlite3_column_name(st, i);
+      if (!a || !b || std::string_view(a) != std::string_view(b)) return;
+    }
+  }
+  layout.lazyOpenSql = lazyOpen;
+  layout.lazyRereadSql = rereadOf(lazy);
+  layout.large.assign(fields.size(), 0);
+  layout.fetchSql.assign(fields.size(), std::string());
+  for (std::size_t f = 0; f < fields.size(); ++f) {
+    const auto column = static_cast<std::size_t>(fields[f].column);
+    if (!largeColumn[column]) continue;
+    layout.large[f] = 1;
+    SqlColumn one = columns[column - keys];
+    one.alias = fields[f].info.name;
+    layout.fetchSql[f] = rereadOf({one});
+  }
 }
 
 void RecordsetCore::Load() {
@@ -151,6 +239,13 @@ void RecordsetCore::Load() {
     m_select->layout = BuildLayout(st);
   m_layout = m_select->layout;
   m_fieldCount = m_layout->fields.size();
+  // Large values are left out of the open (read when first asked for).
+  const std::vector<std::uint8_t>& large = m_layout->large;
+  if (!m_layout->lazyOpenSql.empty()) {
+    s = c.Prepare(m_layout->lazyOpenSql, ctx);
+    st = s.get();
+    BindParameters(st, m_parameters);
+  }
 
   ReleaseRows();
   DatabaseCore::RowBuffers spare = m_db->TakeRowBuffers();
@@ -163,9 +258,16 @@ void RecordsetCore::Load() {
   const int keyField = m_layout->keyField;
   while (s.Step(ctx)) {
     const std::size_t first = m_cells.size();
-    for (std::size_t f = 0; f < nf; ++f)
+    for (std::size_t f = 0; f < nf; ++f) {
+      if (!large.empty() && large[f]) {
+        StoredCell cell;
+        if (sqlite3_column_type(st, fields[f].column) != SQLITE_NULL) cell.kind = kNotLoaded;
+        m_cells.push_back(cell);
+        continue;
+      }
       m_cells.push_back(
           ReadCell(st, fields[f].column, fields[f].info.type, m_arena, fields[f].info.loose));
+    }
     if (keyField >= 0 && m_cells[first + static_cast<std::size_t>(keyField)].kind ==
                              static_cast<std::uint32_t>(ValueKind::Long)) {
       m_keys.push_back(m_cells[first + static_cast<std::size_t>(keyField)].i);
@@ -197,6 +299,7 @@ void RecordsetCore::Load() {
     m_layout = std::move(own);
   }
   m_cachedRows = RowCount();
+  m_large.assign(m_layout->large.empty() ? 0 : m_fieldCount, LargeSlot{});
   m_live.Reset(RowCount());
   m_deleteSql.clear();
   m_matches = MatchSet{};
@@ -238,6 +341,7 @@ void RecordsetCore::Close() {
   m_open = false;
   DropEdit();
   ReleaseRows();
+  m_large.clear();
   m_live.Reset(0);
   m_matches = MatchSet{};
   m_rowOfKey.clear();
@@ -394,9 +498,11 @@ void RecordsetCore::BindReread(sqlite3_stmt* s, std::size_t row) const {
     BindKey(s, first + static_cast<int>(k), KeysOf(row)[k]);
 }
 
-bool RecordsetCore::Reread(std::size_t row, Value* values, std::vector<StoredValue>* stored) {
+bool RecordsetCore::Reread(std::size_t row, Value* values, std::vector<StoredValue>* stored,
+                           bool skipLarge) {
   Connection& c = m_db->Conn();
-  CachedStmt s = c.Prepare(m_select->rereadSql, "Reading a record of recordset", m_sql);
+  CachedStmt s = c.Prepare(skipLarge ? m_layout->lazyRereadSql : m_select->rereadSql,
+                           "Reading a record of recordset", m_sql);
   BindReread(s.get(), row);
   if (!s.Step()) return false;
   const int offset = static_cast<int>(m_keyCount);
@@ -411,9 +517,16 @@ bool RecordsetCore::Reread(std::size_t row, Value* values, std::vector<StoredVal
       if (!(*stored)[f]) throw std::bad_alloc();
     }
   }
-  for (std::size_t f = 0; f < m_fieldCount; ++f)
-    values[f] = ReadColumn(s.get(), m_layout->fields[f].column - offset,
-                           m_layout->fields[f].info.type, m_layout->fields[f].info.loose);
+  for (std::size_t f = 0; f < m_fieldCount; ++f) {
+    const int column = m_layout->fields[f].column - offset;
+    if (skipLarge && m_layout->large[f]) {
+      values[f] = Value{};
+      if (sqlite3_column_type(s.get(), column) != SQLITE_NULL) values[f] = true;
+      continue;
+    }
+    values[f] =
+        ReadColumn(s.get(), column, m_layout->fields[f].info.type, m_layout->fields[f].info.loose);
+  }
   return true;
 }
 
@@ -423,7 +536,10 @@ void RecordsetCore::ReadRow(std::size_t row, std::uint64_t epoch,
   m_scratchRow = SIZE_MAX;
   const bool cached = row < m_cachedRows;
   if (cached) m_rowEpoch[row] = 0;  // until read again
-  if (!Reread(row, m_scratch.data(), stored))
+  // A cached row is read again without its large values, unless Edit needs
+  // their stored values (then they are kept in the large slots).
+  const bool skipLarge = cached && !stored && !m_layout->large.empty();
+  if (!Reread(row, m_scratch.data(), stored, skipLarge))
     Fail(kErrRecordDeleted, "Record is deleted: record " + std::to_string(row) + " of recordset '" +
                                 m_sql + "' was deleted by another user or recordset.");
   if (!cached) {
@@ -435,7 +551,22 @@ void RecordsetCore::ReadRow(std::size_t row, std::uint64_t epoch,
   // The new values replace the cached ones (in place when they fit; old
   // bytes that did not are dropped by the next compaction).
   StoredCell* cells = RowCells(row);
-  for (std::size_t f = 0; f < m_fieldCount; ++f) ReplaceCell(cells[f], m_scratch[f], m_arena);
+  for (std::size_t f = 0; f < m_fieldCount; ++f) {
+    if (m_layout->large.empty() || !m_layout->large[f]) {
+      ReplaceCell(cells[f], m_scratch[f], m_arena);
+      continue;
+    }
+    cells[f] = StoredCell{};
+    if (!IsNull(m_scratch[f])) cells[f].kind = kNotLoaded;
+    LargeSlot& slot = m_large[f];
+    if (skipLarge) {
+      if (slot.row == row) slot.row = SIZE_MAX;
+    } else {
+      slot.row = row;
+      slot.epoch = epoch;
+      slot.value = std::move(m_scratch[f]);
+    }
+  }
   m_rowEpoch[row] = epoch;
   if (m_arena.size() > 4 * std::max<std::size_t>(m_arenaLoaded, 1u << 20)) CompactArena();
 }
@@ -468,7 +599,27 @@ RecordsetCore::ValueRef RecordsetCore::LocateChecked(std::size_t field) {
     m_checkedSinceMove = true;
     if (m_rowEpoch[row] != epoch) ReadRow(row, epoch, nullptr);
   }
-  return {nullptr, &RowCells(row)[field], &m_arena};
+  const StoredCell& cell = RowCells(row)[field];
+  if (cell.kind == kNotLoaded) return {&LargeValue(row, field), nullptr, nullptr};
+  return {nullptr, &cell, &m_arena};
+}
+
+const Value& RecordsetCore::LargeValue(std::size_t row, std::size_t field) {
+  LargeSlot& slot = m_large[field];
+  if (slot.row == row && slot.epoch == m_rowEpoch[row]) return slot.value;
+  slot.row = SIZE_MAX;
+  const FieldDesc& f = m_layout->fields[field];
+  CachedStmt s =
+      m_db->Conn().Prepare(m_layout->fetchSql[field], "Reading a field of recordset", m_sql);
+  BindReread(s.get(), row);
+  if (!s.Step())
+    Fail(kErrRecordDeleted, "Record is deleted: record " + std::to_string(row) + " of recordset '" +
+                                m_sql + "' was deleted by another user or recordset (reading '" +
+                                f.info.name + "').");
+  slot.value = ReadColumn(s.get(), 0, f.info.type, f.info.loose);
+  slot.row = row;
+  slot.epoch = m_rowEpoch[row];
+  return slot.value;
 }
 
 void RecordsetCore::Requery() {

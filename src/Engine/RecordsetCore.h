@@ -56,12 +56,28 @@ struct RecordsetLayout {
   // Every field is a column of the one base table, each column shown once:
   // after an Edit the row's new values are exactly the values written.
   bool plainColumns = false;
+  // Two fields show the same base column (t.* and t.x).
+  bool repeatedColumns = false;
   // INSERT and UPDATE texts by the fields they write: {0, fields...} for an
   // INSERT, {k + 1, fields...} for an UPDATE of key k (which writes only
   // where the row still holds the values of checkedFields[k]). A cache of
   // texts made from the fields above, so it may grow on a shared layout.
   mutable std::map<std::vector<std::size_t>, std::string> writeSql;
+  // Large values (the Memo and LongBinary columns of the catalog's tables in
+  // a keyed select) are read when first asked for, not at open: the texts
+  // below stand nullif(typeof(column), 'null') in for them, which SQLite
+  // answers from the record header without loading the value's pages (a
+  // column stored after a large value still has SQLite walk its pages).
+  // Empty when the select has none.
+  std::vector<std::uint8_t> large;    // per field: 1 when read on demand
+  std::string lazyOpenSql;            // the open text without the large values
+  std::string lazyRereadSql;          // one row by its keys, without them
+  std::vector<std::string> fetchSql;  // per large field: its value alone, by the row's keys
 };
+
+// The kind of a cache cell whose large value is not loaded (not a ValueKind;
+// never handed out by Locate).
+inline constexpr std::uint32_t kNotLoaded = 0xffffffffu;
 
 enum class FindKind { First, Last, Next, Previous };
 
@@ -129,12 +145,15 @@ class RecordsetCore {
     // the cursor moved onto it.
     if (m_editMode == 0 && !m_bof && !m_eof && !m_deletedCurrent) {
       const std::size_t row = static_cast<std::size_t>(m_pos);
-      if (row < m_cachedRows && (!m_keyed || (m_checkedSinceMove && m_rowEpoch[row] != 0)))
-        return {nullptr, &m_cells[row * m_fieldCount + field], &m_arena};
+      if (row < m_cachedRows && (!m_keyed || (m_checkedSinceMove && m_rowEpoch[row] != 0))) {
+        const StoredCell* cell = &m_cells[row * m_fieldCount + field];
+        if (cell->kind != kNotLoaded) return {nullptr, cell, &m_arena};
+      }
     }
     return LocateChecked(field);
   }
   void SetValue(std::size_t field, const Value& value);
+  void SetValue(std::size_t field, Value&& value);  // converted where it is
 
   void AddNew();
   void Edit();
@@ -146,8 +165,13 @@ class RecordsetCore {
  private:
   void Load();
   std::shared_ptr<RecordsetLayout> BuildLayout(sqlite3_stmt* st) const;
+  // Marks the layout's large fields and makes the texts that leave them out.
+  void AddLargeValueTexts(sqlite3_stmt* st, RecordsetLayout& layout) const;
+  // The large value of a field of a cached row, read by the row's keys when
+  // the slot does not hold it as of the row's epoch; 3167 when the row is gone.
+  const Value& LargeValue(std::size_t row, std::size_t field);
   // The INSERT or UPDATE text for `key` ({0, fields} or {k + 1, fields}).
-  const std::string& WriteSql(std::vector<std::size_t> key) const;
+  const std::string& WriteSql(const std::vector<std::size_t>& key) const;
   void ReleaseRows();
   // Drops the bytes of values that re-reads replaced.
   void CompactArena();
@@ -168,8 +192,11 @@ class RecordsetCore {
   StoredCell* RowCells(std::size_t row) { return &m_cells[row * m_fieldCount]; }
   const std::int64_t* KeysOf(std::size_t row) const { return &m_keys[row * m_keyCount]; }
   // Reads a row by its keys into `values`; with `stored`, also keeps the
-  // stored values of the updatable fields. False when the row is gone.
-  bool Reread(std::size_t row, Value* values, std::vector<StoredValue>* stored = nullptr);
+  // stored values of the updatable fields. With `skipLarge`, the large
+  // fields are not read: their values are Null when the stored value is
+  // Null, else True (present). False when the row is gone.
+  bool Reread(std::size_t row, Value* values, std::vector<StoredValue>* stored = nullptr,
+              bool skipLarge = false);
   // Reads a row afresh into the cache (or the scratch row), as of `epoch`;
   // 3167 when it is gone.
   void ReadRow(std::size_t row, std::uint64_t epoch, std::vector<StoredValue>* stored);
@@ -211,6 +238,14 @@ class RecordsetCore {
   std::size_t m_scratchRow = SIZE_MAX;
   std::uint64_t m_scratchEpoch = 0;
   std::vector<std::uint64_t> m_rowEpoch;  // epoch the values were read at; 0: stale
+  // Per field: the large value read last (one row's worth is kept, so that
+  // a scan reading a memo of every row holds one memo, not all of them).
+  struct LargeSlot {
+    std::size_t row = SIZE_MAX;  // SIZE_MAX: empty
+    std::uint64_t epoch = 0;     // the row's epoch it was read at
+    Value value;
+  };
+  std::vector<LargeSlot> m_large;
 
   bool m_bof = true;
   bool m_eof = true;
@@ -226,6 +261,7 @@ class RecordsetCore {
   std::vector<bool> m_changed;
   std::vector<StoredValue> m_editStored;  // Edit: the stored values of the updatable fields
   std::string m_deleteSql;                // the DELETE of a row (made by the first Delete)
+  std::vector<std::size_t> m_writeKey;    // AddNew's Update: the INSERT's key (see WriteSql)
 
   // Find: the rows matching the last criteria, while the epoch holds.
   struct MatchSet {

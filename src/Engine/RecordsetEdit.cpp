@@ -8,6 +8,10 @@
 namespace dao {
 
 void RecordsetCore::SetValue(std::size_t field, const Value& value) {
+  SetValue(field, Value(value));
+}
+
+void RecordsetCore::SetValue(std::size_t field, Value&& value) {
   CheckOpen();
   const FieldDesc& f = m_layout->fields[field];
   if (m_editMode == 0)
@@ -24,7 +28,8 @@ void RecordsetCore::SetValue(std::size_t field, const Value& value) {
   if (f.info.attributes & dbAutoIncrField)
     Fail(kErrFieldNotUpdatable, "Field '" + f.info.name + "' of '" + f.sourceTable +
                                     "' is an AutoNumber and cannot be changed.");
-  m_buffer[field] = ConvertForField(value, f.info, f.sourceTable);
+  ConvertForFieldInPlace(value, f.info, f.sourceTable);
+  m_buffer[field] = std::move(value);
   m_changed[field] = true;
 }
 
@@ -84,24 +89,21 @@ void RecordsetCore::Update() {
     Fail(kErrUpdateWithoutEdit, "Update without AddNew or Edit on recordset '" + m_sql + "'.");
   Connection& c = m_db->Conn();
   if (m_editMode == 2) {
-    std::vector<std::size_t> cols;
-    cols.reserve(m_fieldCount);
+    // The INSERT's key: 0, then the fields it writes (kept between Updates).
+    std::vector<std::size_t>& key = m_writeKey;
+    key.assign(1, 0);
     for (std::size_t i = 0; i < m_fieldCount; ++i) {
       if (!m_changed[i]) continue;
       bool later = false;  // the same column twice (t.* and t.x): the last write wins
-      for (std::size_t j = i + 1; j < m_fieldCount; ++j)
+      for (std::size_t j = i + 1; j < m_fieldCount && m_layout->repeatedColumns; ++j)
         later = later || (m_changed[j] && EqualNoCase(m_layout->fields[j].sourceColumn,
                                                       m_layout->fields[i].sourceColumn));
-      if (!later) cols.push_back(i);
+      if (!later) key.push_back(i);
     }
     {
-      std::vector<std::size_t> key;
-      key.reserve(cols.size() + 1);
-      key.push_back(0);
-      key.insert(key.end(), cols.begin(), cols.end());
-      CachedStmt s = c.Prepare(WriteSql(std::move(key)), "Update (AddNew) of recordset", m_sql);
-      for (std::size_t k = 0; k < cols.size(); ++k)
-        BindValue(s.get(), static_cast<int>(k + 1), m_buffer[cols[k]]);
+      CachedStmt s = c.Prepare(WriteSql(key), "Update (AddNew) of recordset", m_sql);
+      for (std::size_t k = 1; k < key.size(); ++k)
+        BindValue(s.get(), static_cast<int>(k), m_buffer[key[k]]);
       s.Step();
     }
     std::int64_t rowid = sqlite3_last_insert_rowid(c.db());
@@ -140,7 +142,7 @@ void RecordsetCore::UpdateEdited() {
       key.reserve(cols.size() + 1);
       key.push_back(k + 1);
       key.insert(key.end(), cols.begin(), cols.end());
-      CachedStmt s = c.Prepare(WriteSql(std::move(key)), "Update of recordset", m_sql);
+      CachedStmt s = c.Prepare(WriteSql(key), "Update of recordset", m_sql);
       int p = 1;
       for (std::size_t j = 0; j < cols.size(); ++j) BindValue(s.get(), p++, m_buffer[cols[j]]);
       BindKey(s.get(), p++, KeysOf(row)[k]);
@@ -173,8 +175,22 @@ void RecordsetCore::UpdateEdited() {
   const std::uint64_t after = c.ChangeEpoch();
   if (wasCurrent && after == before + 1) {
     StoredCell* cells = RowCells(row);
-    for (std::size_t i = 0; i < m_fieldCount; ++i)
-      if (m_changed[i]) ReplaceCell(cells[i], m_buffer[i], m_arena);
+    for (std::size_t i = 0; i < m_fieldCount; ++i) {
+      if (!m_changed[i]) {
+        // A large value Edit read is still the stored one.
+        if (!m_layout->large.empty() && m_large[i].row == row && m_large[i].epoch == before)
+          m_large[i].epoch = after;
+        continue;
+      }
+      if (m_layout->large.empty() || !m_layout->large[i]) {
+        ReplaceCell(cells[i], m_buffer[i], m_arena);
+        continue;
+      }
+      // A large value written stays out of the cache: its slot holds it.
+      cells[i] = StoredCell{};
+      if (!IsNull(m_buffer[i])) cells[i].kind = kNotLoaded;
+      m_large[i] = LargeSlot{row, after, std::move(m_buffer[i])};
+    }
     m_rowEpoch[row] = after;
     if (m_arena.size() > 4 * std::max<std::size_t>(m_arenaLoaded, 1u << 20)) CompactArena();
   }
@@ -203,7 +219,7 @@ void RecordsetCore::FailConflict(std::size_t row, std::size_t k) {
            "written, and the edit was dropped.)");
 }
 
-const std::string& RecordsetCore::WriteSql(std::vector<std::size_t> key) const {
+const std::string& RecordsetCore::WriteSql(const std::vector<std::size_t>& key) const {
   constexpr std::size_t kMaxTexts = 64;
   auto& texts = m_layout->writeSql;
   auto it = texts.find(key);
@@ -237,7 +253,7 @@ const std::string& RecordsetCore::WriteSql(std::vector<std::size_t> key) const {
              " COLLATE BINARY";
   }
   if (texts.size() >= kMaxTexts) texts.clear();
-  return texts.emplace(std::move(key), std::move(sql)).first->second;
+  return texts.emplace(key, std::move(sql)).first->second;
 }
 
 void RecordsetCore::CancelUpdate() {

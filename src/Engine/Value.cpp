@@ -521,27 +521,22 @@ bool IsStoredForm(const Value& v, int type) {
 }
 }  // namespace
 
-Value ConvertForField(const Value& value, const ColumnInfo& column, const std::string& owner) {
+namespace {
+
+// The limits a value of the field's own type must keep: Currency below 2^39,
+// Text(n) and Binary(n) at most n characters or bytes. `given` is the value
+// as the caller gave it (for the message).
+void CheckFieldLimits(const Value& out, const Value& given, const ColumnInfo& column,
+                      const std::string& owner) {
   auto what = [&] { return "field '" + column.name + "' of '" + owner + "'"; };
-  Value out;
-  if (IsNull(value) || IsStoredForm(value, column.type)) {
-    out = value;
-  } else {
-    static const std::string kUnnamed;
-    try {
-      out = ConvertToType(value, column.type, kUnnamed);
-    } catch (const EngineError&) {
-      ConvertToType(value, column.type, what());  // raises with the field named
-      throw;
-    }
-  }
-  if (IsNull(out)) return out;
   if (const auto* c = std::get_if<Currency>(&out);
       c && (c->scaled > kMaxCurrencyScaled || c->scaled < -kMaxCurrencyScaled))
-    ConversionError(value, column.type, what());
+    ConversionError(given, column.type, what());
   if (column.type == dbText && column.size > 0) {
     const auto& s = std::get<std::string>(out);
-    std::size_t n = Utf16Length(s);
+    // A UTF-8 text has at least as many bytes as UTF-16 units: count only
+    // when the bytes could be too many.
+    std::size_t n = s.size() <= static_cast<std::size_t>(column.size) ? 0 : Utf16Length(s);
     if (n > static_cast<std::size_t>(column.size))
       Fail(kErrFieldTooLong, "The value is too long for " + what() + ": " + std::to_string(n) +
                                  " characters given, the field holds at most " +
@@ -554,7 +549,36 @@ Value ConvertForField(const Value& value, const ColumnInfo& column, const std::s
            "The value is too long for " + what() + ": " + std::to_string(b.size()) +
                " bytes given, the field holds at most " + std::to_string(column.size) + ".");
   }
+}
+
+}  // namespace
+
+Value ConvertForField(const Value& value, const ColumnInfo& column, const std::string& owner) {
+  Value out;
+  if (IsNull(value) || IsStoredForm(value, column.type)) {
+    out = value;
+  } else {
+    static const std::string kUnnamed;
+    try {
+      out = ConvertToType(value, column.type, kUnnamed);
+    } catch (const EngineError&) {
+      // Raises with the field named.
+      ConvertToType(value, column.type, "field '" + column.name + "' of '" + owner + "'");
+      throw;
+    }
+  }
+  if (IsNull(out)) return out;
+  CheckFieldLimits(out, value, column, owner);
   return out;
+}
+
+void ConvertForFieldInPlace(Value& value, const ColumnInfo& column, const std::string& owner) {
+  if (IsNull(value)) return;
+  if (!IsStoredForm(value, column.type)) {
+    value = ConvertForField(value, column, owner);
+    return;
+  }
+  CheckFieldLimits(value, value, column, owner);
 }
 
 int BindValue(sqlite3_stmt* stmt, int index, const Value& v) {
@@ -737,147 +761,6 @@ Value ReadColumn(sqlite3_stmt* stmt, int i, int type, bool loose) {
     if (loose) return raw;
   }
   MisfitError(stmt, i, type, raw);
-}
-
-StoredCell EncodeCell(const Value& v, std::string& arena) {
-  StoredCell c;
-  c.kind = static_cast<std::uint32_t>(v.index());
-  switch (KindOf(v)) {
-    case ValueKind::Null:
-      break;
-    case ValueKind::Boolean:
-      c.i = std::get<bool>(v) ? 1 : 0;
-      break;
-    case ValueKind::Byte:
-      c.i = std::get<std::uint8_t>(v);
-      break;
-    case ValueKind::Integer:
-      c.i = std::get<std::int16_t>(v);
-      break;
-    case ValueKind::Long:
-      c.i = std::get<std::int32_t>(v);
-      break;
-    case ValueKind::Single:
-      c.d = std::get<float>(v);
-      break;
-    case ValueKind::Double:
-      c.d = std::get<double>(v);
-      break;
-    case ValueKind::Currency:
-      c.i = std::get<Currency>(v).scaled;
-      break;
-    case ValueKind::Date:
-      c.d = std::get<Date>(v).value;
-      break;
-    case ValueKind::Text: {
-      const auto& t = std::get<std::string>(v);
-      c.offset = arena.size();
-      c.size = static_cast<std::uint32_t>(t.size());
-      arena.append(t);
-      break;
-    }
-    case ValueKind::Binary: {
-      const auto& b = std::get<Bytes>(v);
-      c.offset = arena.size();
-      c.size = static_cast<std::uint32_t>(b.size());
-      arena.append(reinterpret_cast<const char*>(b.data()), b.size());
-      break;
-    }
-  }
-  return c;
-}
-
-void ReplaceCell(StoredCell& cell, const Value& v, std::string& arena) {
-  const auto oldKind = static_cast<ValueKind>(cell.kind);
-  const bool oldBytes = oldKind == ValueKind::Text || oldKind == ValueKind::Binary;
-  const char* data = nullptr;
-  std::size_t size = 0;
-  if (const auto* t = std::get_if<std::string>(&v)) {
-    data = t->data();
-    size = t->size();
-  } else if (const auto* b = std::get_if<Bytes>(&v)) {
-    data = reinterpret_cast<const char*>(b->data());
-    size = b->size();
-  }
-  if (data && oldBytes && size <= cell.size) {
-    if (size) std::memcpy(&arena[cell.offset], data, size);
-    cell.kind = static_cast<std::uint32_t>(v.index());
-    cell.size = static_cast<std::uint32_t>(size);
-    return;
-  }
-  cell = EncodeCell(v, arena);
-}
-
-Value DecodeCell(const StoredCell& c, const std::string& arena) {
-  switch (static_cast<ValueKind>(c.kind)) {
-    case ValueKind::Null:
-      return {};
-    case ValueKind::Boolean:
-      return c.i != 0;
-    case ValueKind::Byte:
-      return static_cast<std::uint8_t>(c.i);
-    case ValueKind::Integer:
-      return static_cast<std::int16_t>(c.i);
-    case ValueKind::Long:
-      return static_cast<std::int32_t>(c.i);
-    case ValueKind::Single:
-      return static_cast<float>(c.d);
-    case ValueKind::Double:
-      return c.d;
-    case ValueKind::Currency:
-      return Currency{c.i};
-    case ValueKind::Date:
-      return Date{c.d};
-    case ValueKind::Text:
-      return std::string(arena.data() + c.offset, c.size);
-    case ValueKind::Binary: {
-      const auto* p = reinterpret_cast<const std::uint8_t*>(arena.data() + c.offset);
-      return Bytes(p, p + c.size);
-    }
-  }
-  return {};
-}
-
-StoredCell ReadCell(sqlite3_stmt* stmt, int i, int type, std::string& arena, bool loose) {
-  StoredCell c;
-  const int ct = sqlite3_column_type(stmt, i);
-  if (ct == SQLITE_NULL) return c;
-  switch (type) {
-    case dbLong:
-      if (ct == SQLITE_INTEGER) {
-        c.i = sqlite3_column_int64(stmt, i);
-        if (c.i >= std::numeric_limits<std::int32_t>::min() &&
-            c.i <= std::numeric_limits<std::int32_t>::max()) {
-          c.kind = static_cast<std::uint32_t>(ValueKind::Long);
-          return c;
-        }
-      }
-      break;
-    case dbDouble:
-      if (ct == SQLITE_FLOAT || ct == SQLITE_INTEGER) {
-        c.d = sqlite3_column_double(stmt, i);
-        if (std::isfinite(c.d)) {
-          c.kind = static_cast<std::uint32_t>(ValueKind::Double);
-          return c;
-        }
-      }
-      break;
-    case dbText:
-    case dbMemo:
-      if (ct == SQLITE_TEXT) {
-        const char* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt, i));
-        const int n = sqlite3_column_bytes(stmt, i);
-        c.kind = static_cast<std::uint32_t>(ValueKind::Text);
-        c.offset = arena.size();
-        c.size = static_cast<std::uint32_t>(n);
-        arena.append(p ? p : "", static_cast<std::size_t>(n));
-        return c;
-      }
-      break;
-    default:
-      break;
-  }
-  return EncodeCell(ReadColumn(stmt, i, type, loose), arena);
 }
 
 int InferType(const Value& v) {

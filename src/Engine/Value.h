@@ -127,6 +127,9 @@ bool IsKnownType(int type);
 // longer than a Text field's size is refused (3163), never truncated.
 // `owner` names the table or recordset for the message.
 Value ConvertForField(const Value& value, const ColumnInfo& column, const std::string& owner);
+// The same, converting `value` where it is (a value already of the field's
+// type is checked, not copied).
+void ConvertForFieldInPlace(Value& value, const ColumnInfo& column, const std::string& owner);
 // The value a DAO type holds when converted from `value` (used for property
 // values and conversions without a size limit). Throws 3421 naming `what`.
 Value ConvertToType(const Value& value, int type, const std::string& what);
