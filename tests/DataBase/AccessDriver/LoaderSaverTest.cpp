@@ -394,20 +394,6 @@ TEST_F(LoaderSaverTest, MovedOrAlteredEncryptedValuesFailTheMac) {
   EXPECT_EQ(lValue, 42);
 }
 
-TEST_F(LoaderSaverTest, WrongSecretFailsTheMac) {
-  TestRecord record(kCrypt);
-  record.Text(kCID, "s");
-  Append(kCrypt, record, [&](ISaver& s) {
-    s.PutString(kCID, "s");
-    s.PutDouble(kXD, 2.5);
-  });
-  const BYTE other[] = {'x'};
-  Db(0).SetSecret(other, sizeof other, nullptr, 0);
-  double d = 0;
-  EXPECT_EQ(EXPECT_VEM_ERROR(Load(kCrypt, record)->GetDouble(kXD, d), 0),
-            "illegal MAC found in database");
-}
-
 TEST_F(LoaderSaverTest, NullColumnsAndBadInputEndInTheDefinedResults) {
   TestRecord record(kPlain);
   record.Long(kID, 1);
