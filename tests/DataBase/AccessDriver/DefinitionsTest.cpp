@@ -311,16 +311,6 @@ TEST(DataModel, StoringRejectsNegativeIdsAndKeepsLargeOnesSparse) {
     EXPECT_THROW(model.GetFieldDef(lMissing), vem_error) << lMissing;
 }
 
-TEST(DataModel, ForEachDatabaseSkipsGapsInAscendingOrder) {
-  std::vector<std::string> log;
-  TestModel model(nullptr, {}, &log);
-  for (LONG lID : {4, 0, 2}) model.StoreDatabase(std::make_unique<LoggingDatabase>(lID, &log));
-  std::vector<LONG> visited;
-  model.ForEachDatabase([&](IDatabase& db) { visited.push_back(db.GetId()); });
-  EXPECT_EQ(visited, (std::vector<LONG>{0, 2, 4}));
-  EXPECT_EQ(model.DatabaseSlots(), 5u);
-}
-
 TEST(DataModel, DatabasesGoFirstAndMayStillTrace) {
   RecordingBackChannel client(4);
   std::vector<std::string> log;
