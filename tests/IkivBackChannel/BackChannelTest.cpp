@@ -333,23 +333,6 @@ TEST(BackChannel, HexDumpIsSentAtLevelFour) {
   }
 }
 
-TEST(RecordingBackChannel, AnswersItsInterfacesAsACOMObject) {
-  RecordingBackChannel client;
-  IUnknown* pUnknown = &client;
-  for (const IID& iid : {IID_IUnknown, IID_IDispatch, IID_IkivBackChannel}) {
-    void* pv = nullptr;
-    ASSERT_EQ(pUnknown->QueryInterface(iid, &pv), S_OK);
-    EXPECT_EQ(pv, static_cast<IkivBackChannel*>(&client));
-    static_cast<IUnknown*>(pv)->Release();
-  }
-  void* pv = &client;
-  EXPECT_EQ(pUnknown->QueryInterface(IID_IErrorInfo, &pv), E_NOINTERFACE);
-  EXPECT_EQ(pv, nullptr);
-  EXPECT_EQ(client.RefCount(), 0u);
-  UINT count = 0;
-  EXPECT_EQ(client.GetTypeInfoCount(&count), E_NOTIMPL);
-}
-
 TEST(BackChannel, NullClientDropsEverything) {
   CBackChannel channel("VEM", 0);
   channel.RefreshTraceLevel();

@@ -1,5 +1,5 @@
-// COM runtime calls: GUID text, per-thread CoInitialize counting, interlocked
-// counts, task memory.
+// COM runtime calls: GUID text, per-thread CoInitialize counting and
+// interlocked counts.
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -108,15 +108,4 @@ TEST(ComBase, InterlockedCountsAreAtomic) {
   for (auto& thread : threads) thread.join();
   const LONG total = count;
   EXPECT_EQ(total, kThreads * kRounds);
-}
-
-TEST(ComBase, TaskMemory) {
-  void* p = CoTaskMemAlloc(0);
-  EXPECT_NE(p, nullptr);
-  CoTaskMemFree(p);
-  CoTaskMemFree(nullptr);
-  auto* block = static_cast<char*>(CoTaskMemAlloc(64));
-  ASSERT_NE(block, nullptr);
-  block[63] = 1;
-  CoTaskMemFree(block);
 }

@@ -1,4 +1,5 @@
-// VariantChangeType: DECIMAL, byte arrays, locales and value properties.
+// VariantChangeType: DECIMAL, byte arrays, locales and value properties
+// (cases the reference table holds are checked by VariantReferenceTest.cpp).
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -18,40 +19,21 @@
 using namespace variantcases;  // NOLINT: the case builders read as a table
 
 TEST(VariantChangeType, Decimal) {
-  constexpr ULONGLONG kLow96 = 0xFFFFFFFFFFFFFFFFULL;
   std::vector<Case> cases = {
       {I4(-42), VT_DECIMAL, kOk, "dec 0 -0:42"},
-      {UI8(UINT64_MAX), VT_DECIMAL, kOk, "dec 0 +0:18446744073709551615"},
-      {R8(0.1), VT_DECIMAL, kOk, "dec 1 +0:1"},
-      {R8(1.0 / 3.0), VT_DECIMAL, kOk, "dec 16 +0:3333333333333333"},
       {R8(1e30), VT_DECIMAL, kOverflow, ""},
       {R8(std::numeric_limits<double>::quiet_NaN()), VT_DECIMAL, kOverflow, ""},
-      {Cy(15000), VT_DECIMAL, kOk, "dec 4 +0:15000"},
       {Str(u"-1.50"), VT_DECIMAL, kOk, "dec 1 -0:15"},
-      {Str(u"79228162514264337593543950335"), VT_DECIMAL, kOk,
-       "dec 0 +4294967295:18446744073709551615"},
-      {Str(u"79228162514264337593543950336"), VT_DECIMAL, kOverflow, ""},
       {Str(u"0.00000000000000000000000000015"), VT_DECIMAL, kOk, "dec 28 +0:2"},
       {Str(u"7.9228162514264337593543950335"), VT_DECIMAL, kOk,
        "dec 28 +4294967295:18446744073709551615"},
       {Str(u"7.92281625142643375935439503355"), VT_DECIMAL, kOk,
        "dec 27 +429496729:11068046444225730970"},  // rounding up needs a digit less
-      {Str(u"1.23456789012345678901234567890"), VT_DECIMAL, kOk,
-       "dec 28 +669260594:5097733592125636885"},
-      {Date(36526.5), VT_DECIMAL, kOk, "dec 1 +0:365265"},
-      {Dec(1, false, 0, 15), VT_BSTR, kOk, "bstr \"1.5\""},
-      {Dec(4, false, 0, 15000), VT_BSTR, kOk, "bstr \"1.5\""},
       {Dec(3, true, 0, 5), VT_BSTR, kOk, "bstr \"-0.005\""},
-      {Dec(0, false, 0xFFFFFFFF, kLow96), VT_BSTR, kOk, "bstr \"79228162514264337593543950335\""},
       {Dec(1, false, 0, 25), VT_I4, kOk, "i4 2"},
       {Dec(1, false, 0, 35), VT_I4, kOk, "i4 4"},
       {Dec(0, true, 0, 32769), VT_I2, kOverflow, ""},
-      {Dec(0, false, 0xFFFFFFFF, kLow96), VT_I8, kOverflow, ""},
       {Dec(5, false, 0, 123456), VT_CY, kOk, "cy 12346"},
-      {Dec(2, false, 0, 250), VT_R8, kOk, "r8 2.5"},
-      {Dec(1, false, 0, 365265), VT_DATE, kOk, "date 36526.5"},
-      {Dec(0, false, 0, 0), VT_BOOL, kOk, "bool 0"},
-      {Dec(28, false, 0, 1), VT_BOOL, kOk, "bool -1"},
       {Dec(29, false, 0, 1), VT_BSTR, kOverflow, ""},
       {Dec(2, false, 0, 150), VT_DECIMAL, kOk, "dec 2 +0:150"},
   };
@@ -75,11 +57,7 @@ TEST(VariantChangeType, Decimal) {
 
 TEST(VariantChangeType, TextAndByteArrays) {
   std::vector<Case> cases = {
-      {Str(u"12"), VT_ARRAY | VT_UI1, kOk, "bytes 31 00 32 00"},
-      {Str(u""), VT_ARRAY | VT_UI1, kOk, "bytes"},
       {Str(std::u16string_view(u"a\0", 2)), VT_ARRAY | VT_UI1, kOk, "bytes 61 00 00 00"},
-      {Bytes("AB"), VT_BSTR, kOk, "bstr \"\xe4\x89\x81\""},   // one character, U+4241
-      {Bytes("ABC"), VT_BSTR, kOk, "bstr \"\xe4\x89\x81\""},  // and an odd byte kept
       {Bytes("AB"), VT_I4, kMismatch, ""},
       {I4(12), VT_ARRAY | VT_UI1, kMismatch, ""},
   };
@@ -96,13 +74,9 @@ TEST(VariantChangeType, TextAndByteArrays) {
 TEST(VariantChangeType, GermanLocale) {
   constexpr LCID kGerman = 0x407;
   std::vector<Case> cases = {
-      {Str(u"1,5"), VT_R8, kOk, "r8 1.5", 0, kGerman},
       {Str(u"1.000,5"), VT_R8, kOk, "r8 1000.5", 0, kGerman},
-      {Str(u"1,5"), VT_R8, kOk, "r8 15", 0, 0x409},
       {Str(u"1,5 \u20ac"), VT_CY, kOk, "cy 15000", 0, kGerman},
       {R8(1.5), VT_BSTR, kOk, "bstr \"1,5\"", 0, kGerman},
-      {Cy(15000), VT_BSTR, kOk, "bstr \"1,5\"", 0, kGerman},
-      {Dec(1, false, 0, 15), VT_BSTR, kOk, "bstr \"1,5\"", 0, kGerman},
       {Date(36526.5), VT_BSTR, kOk, "bstr \"01.01.2000 12:00:00\"", 0, kGerman},
       {Date(36526.0), VT_BSTR, kOk, "bstr \"01.01.2000\"", 0, kGerman},
       {Date(0.75), VT_BSTR, kOk, "bstr \"18:00:00\"", 0, kGerman},
@@ -110,11 +84,7 @@ TEST(VariantChangeType, GermanLocale) {
       {Str(u"2.1.2000"), VT_DATE, kOk, "date 36527", 0, kGerman},
       {Str(u"1. Januar 2000 18:00"), VT_DATE, kOk, "date 36526.75", 0, kGerman},
       {Str(u"1. M\u00e4rz 2000"), VT_DATE, kOk, "date 36586", 0, kGerman},
-      {Str(u"1.1.2000"), VT_DATE, kMismatch, "", 0, 0x409},
-      {Bool(true), VT_BSTR, kOk, "bstr \"Wahr\"", VARIANT_LOCALBOOL, kGerman},
-      {Bool(true), VT_BSTR, kOk, "bstr \"True\"", VARIANT_ALPHABOOL, kGerman},
       {Str(u"falsch"), VT_BOOL, kOk, "bool 0", VARIANT_LOCALBOOL, kGerman},
-      {Str(u"Wahr"), VT_BOOL, kMismatch, "", 0, kGerman},
   };
   RunCases(cases);
 }

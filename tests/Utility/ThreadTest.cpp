@@ -1,20 +1,17 @@
-// CritSection and Mutex: recursion, abandonment, named against unnamed
-// exclusion between threads and processes, and the failure of a lock.
+// CritSection and Mutex: what the wrappers add to the platform objects (whose
+// recursion and exclusion across threads and processes tests/Platform checks):
+// abandonment, renaming and the failure of a lock.
 #include "Utility/Thread.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdint>
 #include <future>
 #include <string>
 #include <thread>
 
-#include "Support/ChildProcess.h"
-#include "Support/TempDir.h"
 #include "Utility/ExceptionBase.h"
 
 namespace {
@@ -65,30 +62,6 @@ class LockOnOtherThread {
   std::future<void> m_acquiredFuture;
 };
 
-TEST(CritSection, LockedTwiceByOneThreadNeedsTwoUnlocks) {
-  CritSection cs;
-  cs.lock();
-  cs.lock();  // must not block
-  LockOnOtherThread other(cs);
-  EXPECT_FALSE(other.AcquiredWithin(kBlockedFor));
-  cs.unlock();
-  EXPECT_FALSE(other.AcquiredWithin(kBlockedFor)) << "locked twice, unlocked once";
-  cs.unlock();
-  EXPECT_TRUE(other.AcquiredWithin(kGiveUpAfter));
-}
-
-TEST(Mutex, LockedTwiceByOneThreadNeedsTwoUnlocks) {
-  Mutex m;
-  m.setName(UniqueName("recursive").c_str());
-  m.lock();
-  m.lock();
-  LockOnOtherThread other(m);
-  m.unlock();
-  EXPECT_FALSE(other.AcquiredWithin(kBlockedFor));
-  m.unlock();
-  EXPECT_TRUE(other.AcquiredWithin(kGiveUpAfter));
-}
-
 // The previous owner thread ends without unlock: lock returns normally and
 // the caller owns the mutex (another thread is kept out until it unlocks).
 TEST(Mutex, LockAfterTheOwnerThreadEndedWithoutUnlockSucceeds) {
@@ -105,97 +78,27 @@ TEST(Mutex, LockAfterTheOwnerThreadEndedWithoutUnlockSucceeds) {
   }
 }
 
-TEST(Mutex, ObjectsOfOneNameExcludeEachOther) {
-  const std::string name = UniqueName("shared");
-  Mutex a;
-  Mutex b;
-  a.setName(name.c_str());
-  b.setName(name.c_str());
-  LockOnOtherThread holder(a);
-  ASSERT_TRUE(holder.AcquiredWithin(kGiveUpAfter));
-  LockOnOtherThread waiter(b);
-  EXPECT_FALSE(waiter.AcquiredWithin(kBlockedFor));
-  holder.Release();
-  EXPECT_TRUE(waiter.AcquiredWithin(kGiveUpAfter));
-}
-
-TEST(Mutex, ObjectsWithoutNamesAreIndependent) {
-  Mutex a;
-  Mutex b;
-  LockOnOtherThread holder(a);
-  ASSERT_TRUE(holder.AcquiredWithin(kGiveUpAfter));
-  LockOnOtherThread other(b);
-  EXPECT_TRUE(other.AcquiredWithin(kGiveUpAfter));
-}
-
-TEST(Mutex, SetNameLeavesTheFormerMutex) {
-  // An object renamed from a shared name no longer excludes that name's holders.
+// Objects of one name exclude each other until one of them is renamed; a
+// renamed object no longer excludes that name's holders.
+TEST(Mutex, ObjectsOfOneNameExcludeEachOtherUntilRenamed) {
   const std::string first = UniqueName("first");
   Mutex a;
   Mutex b;
   a.setName(first.c_str());
   b.setName(first.c_str());
+  {
+    LockOnOtherThread holder(a);
+    ASSERT_TRUE(holder.AcquiredWithin(kGiveUpAfter));
+    LockOnOtherThread waiter(b);
+    EXPECT_FALSE(waiter.AcquiredWithin(kBlockedFor));
+    holder.Release();
+    EXPECT_TRUE(waiter.AcquiredWithin(kGiveUpAfter));
+  }
   b.setName(UniqueName("second").c_str());
   LockOnOtherThread holder(a);
   ASSERT_TRUE(holder.AcquiredWithin(kGiveUpAfter));
   LockOnOtherThread other(b);
   EXPECT_TRUE(other.AcquiredWithin(kGiveUpAfter));
-}
-
-TEST(Mutex, ObjectsOfOneNameExcludeEachOtherAcrossProcesses) {
-  const std::string name = UniqueName("xproc");
-  Mutex mine;
-  mine.setName(name.c_str());
-  vemtest::ChildProcess child([&](const vemtest::ChannelEnd& parent) {
-    Mutex theirs;
-    theirs.setName(name.c_str());
-    theirs.lock();
-    parent.Send('L');
-    parent.Receive();
-    theirs.unlock();
-    return 0;
-  });
-  ASSERT_EQ(child.channel().Receive(), 'L');
-  {
-    LockOnOtherThread waiter(mine);
-    EXPECT_FALSE(waiter.AcquiredWithin(kBlockedFor));
-    child.channel().Send('U');
-    EXPECT_TRUE(waiter.AcquiredWithin(kGiveUpAfter));
-  }
-  EXPECT_EQ(child.Wait(), 0);
-}
-
-// Both processes add to a counter in a file under the named mutex; no
-// increment may be lost.
-TEST(Mutex, ProcessesSerialiseACounterThroughTheName) {
-  vemtest::TempDir dir;
-  int fd = open(dir.File("counter").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  ASSERT_GE(fd, 0);
-  std::int64_t value = 0;
-  ASSERT_EQ(pwrite(fd, &value, sizeof value, 0), static_cast<ssize_t>(sizeof value));
-  const std::string name = UniqueName("counter");
-  constexpr int kRounds = 300;
-  auto add = [&] {
-    Mutex m;
-    m.setName(name.c_str());
-    for (int i = 0; i < kRounds; ++i) {
-      m.lock();
-      std::int64_t v = 0;
-      bool ok = pread(fd, &v, sizeof v, 0) == static_cast<ssize_t>(sizeof v);
-      sched_yield();
-      ++v;
-      ok = ok && pwrite(fd, &v, sizeof v, 0) == static_cast<ssize_t>(sizeof v);
-      m.unlock();
-      if (!ok) return false;
-    }
-    return true;
-  };
-  vemtest::ChildProcess child([&](const vemtest::ChannelEnd&) { return add() ? 0 : 1; });
-  EXPECT_TRUE(add());
-  EXPECT_EQ(child.Wait(), 0);
-  ASSERT_EQ(pread(fd, &value, sizeof value, 0), static_cast<ssize_t>(sizeof value));
-  EXPECT_EQ(value, 2 * kRounds);
-  close(fd);
 }
 
 // A Mutex whose setName could not create the mutex (here: no descriptor

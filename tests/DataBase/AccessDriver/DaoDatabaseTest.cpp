@@ -135,15 +135,6 @@ TEST_F(DriverTest, WrongPasswordLeavesAClosedDatabaseAndTracesTheEngineError) {
   EXPECT_VEM_ERROR(loader->Open(record), E_POINTER);
 }
 
-TEST_F(DriverTest, WrongPasswordIsNotTracedWithoutTraceLevelBit4) {
-  m_backChannel.SetTraceLevel(2);
-  TestCallback callback;
-  DefineStandardModel(callback, "wrong");
-  m_pModel = std::make_unique<SDM>(&m_backChannel, &callback);
-  EXPECT_FALSE(Db(0).IsOpen());
-  EXPECT_EQ(Traces(), 0u);
-}
-
 TEST_F(DriverTest, TransactionsAnswerFalseAndRollbackUndoes) {
   BuildModel();
   EXPECT_FALSE(Db(0).BeginTrans());

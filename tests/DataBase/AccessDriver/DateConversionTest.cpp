@@ -48,11 +48,14 @@ const KnownDate kKnownDates[] = {
     {-657434.0, Parts(100, 1, 1)},      {2958465.0, Parts(9999, 12, 31)},
 };
 
-TEST(OleDateToDateParts, KnownDates) {
+TEST(DateConversion, KnownDatesBothWays) {
   for (const KnownDate& k : kKnownDates) {
     DateParts parts;
     OleDateToDateParts(k.dOle, parts);
     EXPECT_EQ(Str(parts), Str(k.parts)) << k.dOle;
+    double dOle = 12345.0;
+    ASSERT_TRUE(DatePartsToOleDate(k.parts, dOle)) << Str(k.parts);
+    EXPECT_EQ(dOle, k.dOle) << Str(k.parts);
   }
 }
 
@@ -147,14 +150,6 @@ TEST(OleDateToDateParts, MidnightCarriesToTheNextDayOnBothSidesOfDayZero) {
     DateParts parts;
     OleDateToDateParts(c.dOle, parts);
     EXPECT_EQ(Str(parts), Str(c.parts)) << std::hexfloat << c.dOle;
-  }
-}
-
-TEST(DatePartsToOleDate, KnownDates) {
-  for (const KnownDate& k : kKnownDates) {
-    double dOle = 12345.0;
-    ASSERT_TRUE(DatePartsToOleDate(k.parts, dOle)) << Str(k.parts);
-    EXPECT_EQ(dOle, k.dOle) << Str(k.parts);
   }
 }
 

@@ -22,14 +22,6 @@ namespace {
 
 using vemtest::RecordingBackChannel;
 
-TEST(FieldTypes, MinimumColumnSizesOfEncryptedTypes) {
-  const LONG expected[] = {40, 40, 40, 40, 40, 44, 44, 44, 48, 48};  // codes 2..11
-  for (LONG lType = 2; lType <= 11; ++lType)
-    EXPECT_EQ(MinEncryptedColumnSize(lType), expected[lType - 2]) << "type " << lType;
-  for (LONG lType : {0, 1, 12, 13, -1})  // no fixed minimum
-    EXPECT_EQ(MinEncryptedColumnSize(lType), 0) << "type " << lType;
-}
-
 TEST(FieldTypes, EncryptedStringLengthFollowsBase64Framing) {
   struct Case {
     LONG lColumnSize, lLength;
@@ -37,13 +29,6 @@ TEST(FieldTypes, EncryptedStringLengthFollowsBase64Framing) {
   const Case cases[] = {{255, -28}, {252, 161}, {40, 2}, {0, -28}, {64000, 47972}, {41, -28}};
   for (const Case& c : cases)
     EXPECT_EQ(EncryptedStringLength(c.lColumnSize), c.lLength) << "column " << c.lColumnSize;
-}
-
-TEST(FieldTypes, DescriptionsOfEncryptedColumns) {
-  EXPECT_STREQ(CryptDescription(1), "CRYPT STRING");
-  EXPECT_STREQ(CryptDescription(11), "CRYPT DATETIME");
-  EXPECT_STREQ(CryptDescription(12), "BLOB");
-  EXPECT_EQ(CryptDescription(13), nullptr);
 }
 
 TEST(FieldDef, NameVariantIsTheNameAsBstr) {
@@ -326,16 +311,6 @@ TEST(DataModel, StoringRejectsNegativeIdsAndKeepsLargeOnesSparse) {
     EXPECT_THROW(model.GetFieldDef(lMissing), vem_error) << lMissing;
 }
 
-TEST(DataModel, ForEachDatabaseSkipsGapsInAscendingOrder) {
-  std::vector<std::string> log;
-  TestModel model(nullptr, {}, &log);
-  for (LONG lID : {4, 0, 2}) model.StoreDatabase(std::make_unique<LoggingDatabase>(lID, &log));
-  std::vector<LONG> visited;
-  model.ForEachDatabase([&](IDatabase& db) { visited.push_back(db.GetId()); });
-  EXPECT_EQ(visited, (std::vector<LONG>{0, 2, 4}));
-  EXPECT_EQ(model.DatabaseSlots(), 5u);
-}
-
 TEST(DataModel, DatabasesGoFirstAndMayStillTrace) {
   RecordingBackChannel client(4);
   std::vector<std::string> log;
@@ -372,18 +347,6 @@ TEST(DataModel, FailingStepFreesWhatWasStored) {
   EXPECT_THROW(TestModel(nullptr, script, &log), vem_error);
   EXPECT_EQ(log.back(), "database 0");
   EXPECT_EQ(std::count(log.begin(), log.end(), "post"), 0);
-}
-
-TEST(VemError, CarriesTextAndCode) {
-  const vem_error codeOnly(static_cast<LONG>(0xC004A817));
-  EXPECT_STREQ(codeOnly.what(), "");
-  EXPECT_EQ(codeOnly.code(), static_cast<LONG>(0xC004A817));
-  try {
-    throw vem_error("illegal MAC found in database", 0);
-  } catch (const std::runtime_error& e) {
-    EXPECT_STREQ(e.what(), "illegal MAC found in database");
-    EXPECT_EQ(dynamic_cast<const vem_error&>(e).code(), 0);
-  }
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // SDM: the definition procedure driven through the client's callback, the
-// creator's operations and their failure results, and the secret
-// operations over a model with two databases.
+// creator's operations and their failure results, and the upgrade of a
+// database's stored format (the secret walks: SecretTest.cpp).
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -108,115 +108,6 @@ TEST_F(DriverTest, StructureHashInputOfADatabase) {
   Md5Final(a, da);
   Md5Final(b, db);
   EXPECT_EQ(std::memcmp(da, db, 16), 0);
-}
-
-TEST_F(DriverTest, ChangeSecretRewritesEveryEncryptedValueOfEveryDatabase) {
-  BuildModel();
-  const BYTE secretA[] = {'A'}, secretB[] = {'B', 'B'};
-  const BYTE random[] = {9, 9, 9, 9, 9, 9, 9, 9};
-  m_pModel->ForEachDatabase([&](IDatabase& db) { db.SetSecret(secretA, 1, random, 8); });
-  for (const char* id : {"1", "2"}) {
-    TestRecord record(kCrypt);
-    record.Text(kCID, id);
-    DaoSaver saver(Db(0), Rec(kCrypt));
-    saver.OpenNew(record);
-    saver.PutString(kCID, id);
-    saver.PutString(kXStr, std::string("value ") + id);
-    saver.PutFloat(kXF, 0.25f);
-    saver.Close();
-  }
-  {
-    TestRecord record(kOther);
-    record.Long(kOID, 1);
-    DaoSaver saver(Db(1), Rec(kOther));
-    saver.OpenNew(record);
-    saver.PutLong(kOID, 1);
-    saver.PutString(kOSecret, "other");
-    saver.Close();
-  }
-  const _variant_t before =
-      RawValue(MainPath(), ";PWD=pw0", "SELECT xStr FROM tblCrypt WHERE CID = '1'", "xStr");
-  m_pModel->ForEachDatabase(
-      [&](IDatabase& db) { db.ChangeSecret(secretA, 1, secretB, sizeof secretB, random, 8); });
-  const _variant_t after =
-      RawValue(MainPath(), ";PWD=pw0", "SELECT xStr FROM tblCrypt WHERE CID = '1'", "xStr");
-  EXPECT_FALSE(_bstr_t(before) == _bstr_t(after));
-
-  auto readAll = [&] {
-    for (const char* id : {"1", "2"}) {
-      TestRecord record(kCrypt);
-      record.Text(kCID, id);
-      DaoLoader loader(Db(0), Rec(kCrypt));
-      loader.Open(record);
-      std::string text;
-      float f = 0;
-      loader.GetString(kXStr, text);
-      loader.GetFloat(kXF, f);
-      EXPECT_EQ(text, std::string("value ") + id);
-      EXPECT_EQ(f, 0.25f);
-    }
-    TestRecord record(kOther);
-    record.Long(kOID, 1);
-    DaoLoader loader(Db(1), Rec(kOther));
-    loader.Open(record);
-    std::string text;
-    loader.GetString(kOSecret, text);
-    return text;
-  };
-  EXPECT_EQ(readAll(), "other");
-  EXPECT_EQ(
-      RawValue(MainPath(), ";PWD=pw0", "SELECT xLong FROM tblCrypt WHERE CID = '1'", "xLong").vt,
-      VT_NULL)
-      << "a field without a value stays without one";
-  // With the old secret the format 1.1 values fail their MAC.
-  Db(0).SetSecret(secretA, 1, nullptr, 0);
-  TestRecord record(kCrypt);
-  record.Text(kCID, "1");
-  DaoLoader loader(Db(0), Rec(kCrypt));
-  loader.Open(record);
-  std::string text;
-  EXPECT_EQ(EXPECT_VEM_ERROR(loader.GetString(kXStr, text), 0), "illegal MAC found in database");
-}
-
-TEST_F(DriverTest, FailedChangeSecretRollsBackEveryRewrite) {
-  BuildModel();
-  const BYTE secretA[] = {'A'}, secretB[] = {'B'};
-  Db(0).SetSecret(secretA, 1, nullptr, 0);
-  for (const char* id : {"1", "2"}) {
-    TestRecord record(kCrypt);
-    record.Text(kCID, id);
-    DaoSaver saver(Db(0), Rec(kCrypt));
-    saver.OpenNew(record);
-    saver.PutString(kCID, id);
-    saver.PutLong(kXL, 7);
-    saver.Close();
-  }
-  {  // record 2's value moved from record 1: it fails its MAC during the walk
-    dao::DatabasePtr db = Raw(MainPath(), ";PWD=pw0");
-    dao::RecordsetPtr one = db->OpenRecordset("SELECT * FROM tblCrypt WHERE CID = '1'");
-    dao::RecordsetPtr two = db->OpenRecordset("SELECT * FROM tblCrypt WHERE CID = '2'");
-    two->Edit();
-    two->PutCollect(_variant_t("xLong"), one->GetCollect(_variant_t("xLong")));
-    two->Update();
-    one->Close();
-    two->Close();
-    db->Close();
-  }
-  const _variant_t before =
-      RawValue(MainPath(), ";PWD=pw0", "SELECT xLong FROM tblCrypt WHERE CID = '1'", "xLong");
-  EXPECT_EQ(EXPECT_VEM_ERROR(Db(0).ChangeSecret(secretA, 1, secretB, 1, nullptr, 0), 0),
-            "illegal MAC found in database");
-  const _variant_t after =
-      RawValue(MainPath(), ";PWD=pw0", "SELECT xLong FROM tblCrypt WHERE CID = '1'", "xLong");
-  EXPECT_TRUE(_bstr_t(before) == _bstr_t(after)) << "record 1's rewrite was rolled back";
-  Db(0).SetSecret(secretA, 1, nullptr, 0);
-  TestRecord record(kCrypt);
-  record.Text(kCID, "1");
-  DaoLoader loader(Db(0), Rec(kCrypt));
-  loader.Open(record);
-  LONG l = 0;
-  loader.GetLong(kXL, l);
-  EXPECT_EQ(l, 7);
 }
 
 TEST_F(DriverTest, UpgradeDriverVersionRewritesIntoFormat11) {
