@@ -763,13 +763,27 @@ class BlobCrashTest : public BlobTest {
       EXPECT_EQ(Read(id, false), Content(length)) << "blob " << id;
     }
     for (const auto& [file, end] : fileEnds) EXPECT_EQ(at[file], end) << "file " << file;
+    m_leftovers = Leftovers{};
     for (const auto& e : fs::directory_iterator(BlobDir())) {
       const std::string name = e.path().filename().string();
       const bool tmp = name.front() == '~' && e.path().extension() == ".tmp";
       const bool blob = name.size() == 16 && name.rfind("blob", 0) == 0;
       EXPECT_TRUE(tmp || (blob && (named.count(name) || fs::file_size(e.path()) >= 288))) << name;
+      m_leftovers.tmp += tmp ? 1 : 0;
+      m_leftovers.unnamedFiles += blob && !named.count(name) ? 1 : 0;
+    }
+    for (const auto& [file, end] : fileEnds) {
+      char name[32];
+      std::snprintf(name, sizeof name, "blob%08ld.bin", static_cast<long>(file));
+      m_leftovers.trailingBlocks +=
+          fs::file_size(BlobDir() + "/" + name) > static_cast<std::uintmax_t>(end) ? 1 : 0;
     }
   }
+
+  // What the last check found left over.
+  struct Leftovers {
+    int tmp = 0, unnamedFiles = 0, trailingBlocks = 0;
+  } m_leftovers;
 };
 
 TEST_F(BlobCrashTest, AProcessKilledWhileStoringLosesNoStoredBlob) {
@@ -789,6 +803,10 @@ TEST_F(BlobCrashTest, DISABLED_ManyKillsWhileStoring) {
   std::printf("seed %u\n", rng);
   int round = 0;
   for (; round < rounds && !HasFailure(); ++round) Round(rng, round);
+  std::printf(
+      "left over: %d temporary files, %d blob files no row names, %d files with an "
+      "uncommitted block\n",
+      m_leftovers.tmp, m_leftovers.unnamedFiles, m_leftovers.trailingBlocks);
   std::printf("%d rounds, %ld blobs stored\n", round,
               static_cast<long>(Long("SELECT COUNT(*) AS n FROM tblBLOB_BLOCKS")));
 }
