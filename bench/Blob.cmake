@@ -1,5 +1,5 @@
-# blob_bench: the blob store (DaoBlobStrategy: Save of small blobs packed into
-# a blob file, reading a large blob through the limited stream) against the
-# plain file work beneath it, in one run.
+# blob_bench: the blob store (DaoBlobStrategy: writing and reading 1 MiB and
+# 50 MiB blobs through streams and raw handles, storing 10,000 small blobs)
+# against plain file work on the same bytes, in one run.
 vem_add_benchmark(blob_bench ${CMAKE_CURRENT_LIST_DIR}/BlobBench.cpp VemAccessDriver
                   VemTestSupport)

@@ -11,6 +11,12 @@
 // in this process or another. The finer Windows rules (read sharing against
 // write access) are not modelled. The locks are advisory: they bind only
 // code that opens files through this API.
+//
+// A directory opens only with FILE_FLAG_BACKUP_SEMANTICS and OPEN_EXISTING,
+// as on Windows; such a handle takes no lock, reads and writes nothing, and
+// FlushFileBuffers on it (with GENERIC_WRITE asked) makes the directory's
+// entries durable (fsync of the directory), so that a file created or
+// renamed in it survives a crash.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -28,7 +34,8 @@ namespace {
 
 class FileObject final : public KernelObject {
  public:
-  FileObject(int fd, DWORD access) : KernelObject(ObjectKind::File), m_fd(fd), m_access(access) {}
+  FileObject(int fd, DWORD access, bool directory)
+      : KernelObject(ObjectKind::File), m_fd(fd), m_access(access), m_directory(directory) {}
   ~FileObject() override {
     if (m_fd >= 0) close(m_fd);
   }
@@ -44,12 +51,14 @@ class FileObject final : public KernelObject {
   }
 
   int fd() const { return m_fd; }
-  bool canRead() const { return (m_access & GENERIC_READ) != 0; }
-  bool canWrite() const { return (m_access & GENERIC_WRITE) != 0; }
+  bool canRead() const { return !m_directory && (m_access & GENERIC_READ) != 0; }
+  bool canWrite() const { return !m_directory && (m_access & GENERIC_WRITE) != 0; }
+  bool canFlush() const { return (m_access & GENERIC_WRITE) != 0; }
 
  private:
   int m_fd;
   const DWORD m_access;
+  const bool m_directory;
 };
 
 // Owns a descriptor until released.
@@ -176,7 +185,7 @@ extern "C" {
 
 HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                    LPSECURITY_ATTRIBUTES /*lpSecurityAttributes*/, DWORD dwCreationDisposition,
-                   DWORD /*dwFlagsAndAttributes*/, HANDLE /*hTemplateFile*/) {
+                   DWORD dwFlagsAndAttributes, HANDLE /*hTemplateFile*/) {
   using namespace platform::detail;
   if (lpFileName == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -191,6 +200,30 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
   if (dwCreationDisposition == TRUNCATE_EXISTING && !write) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
+  }
+  if ((dwFlagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS) != 0 &&
+      dwCreationDisposition == OPEN_EXISTING) {
+    struct stat st {};
+    if (stat(lpFileName, &st) == 0 && S_ISDIR(st.st_mode)) {
+      const int dirFd = OpenRetrying(lpFileName, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      if (dirFd < 0) {
+        SetLastError(OpenError(lpFileName, errno));
+        return INVALID_HANDLE_VALUE;
+      }
+      FdGuard dirGuard(dirFd);
+      std::shared_ptr<FileObject> dir;
+      try {
+        dir = std::make_shared<FileObject>(dirFd, dwDesiredAccess, true);
+      } catch (const std::bad_alloc&) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return INVALID_HANDLE_VALUE;
+      }
+      dirGuard.release();
+      HANDLE h = InsertHandle(std::move(dir));
+      if (h == nullptr) return INVALID_HANDLE_VALUE;
+      SetLastError(ERROR_SUCCESS);
+      return h;
+    }
   }
   // No access at all (a handle to ask for the size) still opens for reading;
   // ReadFile refuses it below.
@@ -241,7 +274,7 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
 
   std::shared_ptr<FileObject> file;
   try {
-    file = std::make_shared<FileObject>(fd, dwDesiredAccess);
+    file = std::make_shared<FileObject>(fd, dwDesiredAccess, false);
   } catch (const std::bad_alloc&) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return INVALID_HANDLE_VALUE;
@@ -398,11 +431,12 @@ DWORD GetFileSize(HANDLE hFile, DWORD* lpFileSizeHigh) {
   return static_cast<DWORD>(size & 0xFFFFFFFFu);
 }
 
-// Makes written data durable (fsync). Needs write access, as on Windows.
+// Makes written data durable (fsync); on a directory handle, its entries.
+// Needs write access, as on Windows.
 BOOL FlushFileBuffers(HANDLE hFile) {
   auto file = LookupFile(hFile);
   if (!file) return FALSE;
-  if (!file->canWrite()) {
+  if (!file->canFlush()) {
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
   }

@@ -123,6 +123,9 @@ inline constexpr DWORD OPEN_EXISTING = 3;
 inline constexpr DWORD OPEN_ALWAYS = 4;
 inline constexpr DWORD TRUNCATE_EXISTING = 5;
 inline constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x00000080;
+// Opens a directory (OPEN_EXISTING only); FlushFileBuffers on the handle,
+// opened with GENERIC_WRITE, makes the directory's entries durable.
+inline constexpr DWORD FILE_FLAG_BACKUP_SEMANTICS = 0x02000000;
 inline constexpr DWORD FILE_BEGIN = 0;
 inline constexpr DWORD FILE_CURRENT = 1;
 inline constexpr DWORD FILE_END = 2;

@@ -9,9 +9,6 @@
 // transaction; the temporary file is deleted only after that, so a retry
 // into a new file still has it. The blob the strategy referred to before is
 // released only after the new one is stored.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
@@ -31,14 +28,12 @@ namespace {
 
 constexpr DWORD kCopyBufferSize = 0x8000;
 
-// Makes the directory entries of directory durable (the platform layer
-// offers no call for a directory). False when that fails.
+// Makes the directory entries of directory durable. False when that fails.
 bool SyncDirectory(const std::string& directory) {
-  const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool ok = ::fsync(fd) == 0;
-  ::close(fd);
-  return ok;
+  FileHandle dir(CreateFileA(directory.c_str(), GENERIC_READ | GENERIC_WRITE,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  return dir && FlushFileBuffers(dir.get()) != FALSE && dir.Close();
 }
 
 bool Exists(const std::string& path) {

@@ -5,11 +5,15 @@
 // (CheckStore), independently of the strategy.
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -36,8 +40,11 @@ Bytes Pattern(std::size_t n, int seed) {
 }
 
 Bytes FileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), {});
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  Bytes b(in ? static_cast<std::size_t>(in.tellg()) : 0);
+  in.seekg(0);
+  in.read(reinterpret_cast<char*>(b.data()), static_cast<std::streamsize>(b.size()));
+  return b;
 }
 
 class BlobTest : public DriverTest {
@@ -102,9 +109,12 @@ class BlobTest : public DriverTest {
       }
       b->CloseReadHandle();
     } else {
+      // One byte more than the blob holds: the stream must stop at its end.
       std::istream& is = b->OpenRead();
       EXPECT_TRUE(is.good());
-      got.assign(std::istreambuf_iterator<char>(is), {});
+      got.resize(static_cast<std::size_t>(b->GetLength()) + 1);
+      is.read(reinterpret_cast<char*>(got.data()), static_cast<std::streamsize>(got.size()));
+      got.resize(static_cast<std::size_t>(is.gcount()));
       b->CloseRead();
     }
     return got;
@@ -269,8 +279,18 @@ TEST(BlobHeaders, ReadingRule) {
   }
 }
 
+// The large round trip: 50 MiB, and 30 rounds of kills; fewer under
+// AddressSanitizer, whose checked byte loops would take too long.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr std::size_t kLargeBlob = 8u << 20;
+constexpr int kCrashRounds = 10;
+#else
+constexpr std::size_t kLargeBlob = 50u << 20;
+constexpr int kCrashRounds = 30;
+#endif
+
 TEST_F(BlobTest, RoundTripsThroughStreamsAndHandles) {
-  const std::size_t sizes[] = {0, 1, 131072, 131073, 3u << 20};
+  const std::size_t sizes[] = {0, 1, 131072, 131073, kLargeBlob};
   int seed = 0;
   std::vector<std::pair<LONG, Bytes>> stored;
   for (std::size_t size : sizes) {
@@ -608,73 +628,195 @@ LONG LengthOf(int i) {
   return i % 5 == 4 ? 131072 + 1000 * i : 37 * i * i + i;
 }
 
-TEST_F(BlobTest, ProcessesStoringAtOnceKeepTheStoreConsistent) {
-  constexpr int kBlobs = 25;
-  // Each process (two children and this one) stores kBlobs blobs through
-  // its own model and reads each back.
-  auto work = [&](DataModel& model) -> int {
-    DaoDatabase& db = static_cast<DaoDatabase&>(model.GetDatabase(0));
-    for (int i = 0; i < kBlobs; ++i) {
-      std::unique_ptr<IBlobStrategy> b = db.CreateBlobStrategy(model.GetRecordDef(kPlain));
-      const Bytes data = Content(LengthOf(i));
-      std::ostream& os = b->OpenWrite();
-      os.write(reinterpret_cast<const char*>(data.data()),
-               static_cast<std::streamsize>(data.size()));
-      b->CloseWrite();
-      const LONG id = b->Save();
-      b->Load(id);
-      std::istream& is = b->OpenRead();
-      if (Bytes(std::istreambuf_iterator<char>(is), {}) != data) return 10 + i;
-      b->CloseRead();
+std::unique_ptr<IBlobStrategy> NewBlobOf(DataModel& model) {
+  return static_cast<DaoDatabase&>(model.GetDatabase(0))
+      .CreateBlobStrategy(model.GetRecordDef(kPlain));
+}
+LONG StoreWith(DataModel& model, const Bytes& data) {
+  std::unique_ptr<IBlobStrategy> b = NewBlobOf(model);
+  std::ostream& os = b->OpenWrite();
+  os.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+  b->CloseWrite();
+  return b->Save();
+}
+
+TEST_F(BlobTest, ProcessesStoringAndDeletingAtOnceKeepTheStoreConsistent) {
+  constexpr int kProcesses = 4, kMaxOperations = 40;
+  // Each process stores blobs of content derived from (process, step) and
+  // deletes some of those it holds, for at most kMaxOperations or 2 s; then
+  // it writes "id length seed" of the blobs it still holds, and "id -1 0"
+  // of those it deleted, to a file of its own.
+  auto work = [&](int process) -> int {
+    vemtest::RecordingBackChannel backChannel{0};
+    SDM model(&backChannel, &m_callback);
+    struct Held {
+      LONG id, length;
+      int seed;
+    };
+    std::vector<Held> held;
+    std::vector<LONG> deleted;
+    std::uint32_t rng = 2654435761u * static_cast<std::uint32_t>(process + 1);
+    const auto stop = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    for (int i = 0; i < kMaxOperations && std::chrono::steady_clock::now() < stop; ++i) {
+      rng = rng * 1664525u + 1013904223u;
+      if (!held.empty() && (rng >> 8) % 3 == 0) {
+        const std::size_t k = (rng >> 12) % held.size();
+        std::unique_ptr<IBlobStrategy> b = NewBlobOf(model);
+        b->Load(held[k].id);
+        b->delete_();
+        deleted.push_back(held[k].id);
+        held.erase(held.begin() + static_cast<std::ptrdiff_t>(k));
+      } else {
+        const int seed = process * 1000 + i;
+        const LONG length = LengthOf(i + process);
+        held.push_back(
+            {StoreWith(model, Pattern(static_cast<std::size_t>(length), seed)), length, seed});
+        if (held.back().id < 0) return 10 + i;
+      }
     }
-    return 0;
+    std::ofstream out(MainPath() + ".held" + std::to_string(process));
+    for (const Held& h : held) out << h.id << ' ' << h.length << ' ' << h.seed << '\n';
+    for (LONG id : deleted) out << id << " -1 0\n";
+    return out.good() ? 0 : 2;
   };
   std::vector<std::unique_ptr<vemtest::ChildProcess>> children;
-  for (int c = 0; c < 2; ++c)
-    children.push_back(std::make_unique<vemtest::ChildProcess>([&](const vemtest::ChannelEnd&) {
-      vemtest::RecordingBackChannel backChannel{0};
-      SDM model(&backChannel, &m_callback);
-      return work(model);
-    }));
-  EXPECT_EQ(work(*m_pModel), 0);
-  for (auto& child : children) EXPECT_EQ(child->Wait(), 0);
-  EXPECT_EQ(Long("SELECT COUNT(*) AS n FROM tblBLOB_BLOCKS"), 3 * kBlobs);
+  for (int c = 0; c < kProcesses; ++c)
+    children.push_back(std::make_unique<vemtest::ChildProcess>(
+        [&, c](const vemtest::ChannelEnd&) { return work(c); }));
+  for (auto& child : children) ASSERT_EQ(child->Wait(), 0);
+  std::size_t held = 0, deleted = 0;
+  for (int c = 0; c < kProcesses; ++c) {
+    std::ifstream in(MainPath() + ".held" + std::to_string(c));
+    LONG id, length;
+    int seed;
+    while (in >> id >> length >> seed) {
+      const std::string refs =
+          "SELECT BLOB_RefCount AS n FROM tblBLOB_BLOCKS WHERE BLOB_ID = " + std::to_string(id);
+      if (length < 0) {
+        ++deleted;
+        EXPECT_EQ(Long(refs), 0) << id;
+        continue;
+      }
+      ++held;
+      EXPECT_EQ(Long(refs), 1) << id;
+      const Bytes data = Pattern(static_cast<std::size_t>(length), seed);
+      EXPECT_EQ(Read(id, false), data) << id;
+      EXPECT_EQ(Read(id, true), data) << id;
+    }
+  }
+  EXPECT_EQ(static_cast<std::size_t>(Long("SELECT COUNT(*) AS n FROM tblBLOB_BLOCKS")),
+            held + deleted);
+  EXPECT_GT(deleted, 0u);
   CheckStore();
 }
 
-TEST_F(BlobTest, AProcessKilledWhileStoringLosesNoStoredBlob) {
-  auto child = std::make_unique<vemtest::ChildProcess>([&](const vemtest::ChannelEnd& parent) {
-    vemtest::RecordingBackChannel backChannel{0};
-    SDM model(&backChannel, &m_callback);
-    DaoDatabase& db = static_cast<DaoDatabase&>(model.GetDatabase(0));
-    for (int i = 0;; ++i) {
-      std::unique_ptr<IBlobStrategy> b = db.CreateBlobStrategy(model.GetRecordDef(kPlain));
-      const Bytes data = Content(LengthOf(i));
-      std::ostream& os = b->OpenWrite();
-      os.write(reinterpret_cast<const char*>(data.data()),
-               static_cast<std::streamsize>(data.size()));
-      b->CloseWrite();
-      b->Save();
-      if (i == 5) parent.Send('s');
-    }
-    return 0;
-  });
-  ASSERT_EQ(child->channel().Receive(), 's');
-  std::this_thread::sleep_for(std::chrono::milliseconds(30));
-  child.reset();  // SIGKILL, wherever the child is
-  // Every blob the tables know reads back whole, and storing goes on.
-  for (int i = 0; i < 10; ++i) Store(Content(LengthOf(i)));
-  dao::DatabasePtr db = Raw(MainPath(), ";PWD=pw0");
-  dao::RecordsetPtr rs = db->OpenRecordset("SELECT BLOB_ID, BLOB_lDataLength FROM tblBLOB_BLOCKS");
-  int n = 0;
-  for (; !rs->GetEOF(); rs->MoveNext(), ++n) {
-    _variant_t id = rs->GetCollect(_variant_t("BLOB_ID")),
-               len = rs->GetCollect(_variant_t("BLOB_lDataLength"));
-    id.ChangeType(VT_I4);
-    len.ChangeType(VT_I4);
-    EXPECT_EQ(Read(id.lVal, false), Content(len.lVal)) << id.lVal;
+// A child stores blobs (packed and of their own file) until it is killed
+// (SIGKILL) after a random delay, somewhere in Save. Then every blob the
+// tables hold reads back whole, and what is left over is only of the kinds
+// the blob check handles: temporary files, blob files no row names, and
+// bytes behind a file's FIL_lTotalSize (a block never committed; its file
+// header may already count it). Storing goes on.
+class BlobCrashTest : public BlobTest {
+ public:
+  void Round(std::uint32_t& rng, int round) {
+    const int first = round * 7;
+    auto child = std::make_unique<vemtest::ChildProcess>([&](const vemtest::ChannelEnd& parent) {
+      vemtest::RecordingBackChannel backChannel{0};
+      SDM model(&backChannel, &m_callback);
+      parent.Send('s');
+      for (int i = first;; ++i) StoreWith(model, Content(LengthOf(i % 40)));
+      return 0;
+    });
+    ASSERT_EQ(child->channel().Receive(), 's');
+    rng = rng * 1664525u + 1013904223u;
+    std::this_thread::sleep_for(std::chrono::microseconds((rng >> 8) % 40000));
+    child.reset();  // SIGKILL, wherever the child is
+    CheckAfterCrash();
+    const LONG id = Store(Content(LengthOf(round % 40)));
+    EXPECT_EQ(Read(id, true), Content(LengthOf(round % 40)));
   }
-  EXPECT_GE(n, 16);
+
+  void CheckAfterCrash() {
+    dao::DatabasePtr db = Raw(MainPath(), ";PWD=pw0");
+    auto l = [](dao::RecordsetPtr& rs, const char* c) {
+      _variant_t v = rs->GetCollect(_variant_t(c));
+      v.ChangeType(VT_I4);
+      return v.lVal;
+    };
+    std::map<LONG, LONG> fileEnds;  // FIL_ID -> FIL_lTotalSize
+    std::set<std::string> named;
+    {
+      dao::RecordsetPtr rs = db->OpenRecordset("SELECT * FROM tblBLOB_FILES");
+      for (; !rs->GetEOF(); rs->MoveNext()) {
+        const LONG id = l(rs, "FIL_ID"), total = l(rs, "FIL_lTotalSize");
+        fileEnds[id] = total;
+        const std::string name =
+            static_cast<const char*>(_bstr_t(rs->GetCollect(_variant_t("FIL_Filename"))));
+        named.insert(name);
+        const std::string path = BlobDir() + "/" + name;
+        ASSERT_TRUE(fs::exists(path)) << name;
+        EXPECT_GE(static_cast<LONG>(fs::file_size(path)), total) << name;
+        EXPECT_EQ(l(rs, "FIL_lUsedSpace") + l(rs, "FIL_lFreeSpace"), total) << name;
+      }
+    }
+    std::map<LONG, LONG> at;  // FIL_ID -> end of the blocks seen so far
+    dao::RecordsetPtr rs = db->OpenRecordset("SELECT * FROM tblBLOB_BLOCKS ORDER BY BLOB_lStart");
+    for (; !rs->GetEOF(); rs->MoveNext()) {
+      const LONG id = l(rs, "BLOB_ID"), file = l(rs, "BLOB_FIL_ID"), start = l(rs, "BLOB_lStart"),
+                 length = l(rs, "BLOB_lDataLength");
+      ASSERT_TRUE(fileEnds.count(file)) << "blob " << id;
+      EXPECT_EQ(start, at.count(file) ? at[file] : 288) << "blob " << id;
+      at[file] = start + length + 20;
+      EXPECT_EQ(l(rs, "BLOB_RefCount"), 1) << "blob " << id;
+      EXPECT_EQ(Read(id, false), Content(length)) << "blob " << id;
+    }
+    for (const auto& [file, end] : fileEnds) EXPECT_EQ(at[file], end) << "file " << file;
+    m_leftovers = Leftovers{};
+    for (const auto& e : fs::directory_iterator(BlobDir())) {
+      const std::string name = e.path().filename().string();
+      const bool tmp = name.front() == '~' && e.path().extension() == ".tmp";
+      const bool blob = name.size() == 16 && name.rfind("blob", 0) == 0;
+      EXPECT_TRUE(tmp || (blob && (named.count(name) || fs::file_size(e.path()) >= 288))) << name;
+      m_leftovers.tmp += tmp ? 1 : 0;
+      m_leftovers.unnamedFiles += blob && !named.count(name) ? 1 : 0;
+    }
+    for (const auto& [file, end] : fileEnds) {
+      char name[32];
+      std::snprintf(name, sizeof name, "blob%08ld.bin", static_cast<long>(file));
+      m_leftovers.trailingBlocks +=
+          fs::file_size(BlobDir() + "/" + name) > static_cast<std::uintmax_t>(end) ? 1 : 0;
+    }
+  }
+
+  // What the last check found left over.
+  struct Leftovers {
+    int tmp = 0, unnamedFiles = 0, trailingBlocks = 0;
+  } m_leftovers;
+};
+
+TEST_F(BlobCrashTest, AProcessKilledWhileStoringLosesNoStoredBlob) {
+  std::uint32_t rng = 12345;
+  for (int round = 0; round < kCrashRounds && !HasFailure(); ++round) Round(rng, round);
+  EXPECT_GE(Long("SELECT COUNT(*) AS n FROM tblBLOB_BLOCKS"), kCrashRounds);
+}
+
+// The same for many rounds (VEM_BLOB_CRASH_ROUNDS, 300 unless set); not run
+// by ctest:
+//   AccessDriverTests --gtest_also_run_disabled_tests
+//     --gtest_filter='*DISABLED_ManyKillsWhileStoring*'
+TEST_F(BlobCrashTest, DISABLED_ManyKillsWhileStoring) {
+  const char* env = std::getenv("VEM_BLOB_CRASH_ROUNDS");
+  const int rounds = env != nullptr ? std::atoi(env) : 300;
+  std::uint32_t rng = static_cast<std::uint32_t>(std::time(nullptr));
+  std::printf("seed %u\n", rng);
+  int round = 0;
+  for (; round < rounds && !HasFailure(); ++round) Round(rng, round);
+  std::printf(
+      "left over: %d temporary files, %d blob files no row names, %d files with an "
+      "uncommitted block\n",
+      m_leftovers.tmp, m_leftovers.unnamedFiles, m_leftovers.trailingBlocks);
+  std::printf("%d rounds, %ld blobs stored\n", round,
+              static_cast<long>(Long("SELECT COUNT(*) AS n FROM tblBLOB_BLOCKS")));
 }
 
 }  // namespace

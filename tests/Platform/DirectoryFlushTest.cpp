@@ -1,0 +1,81 @@
+// Directory handles: CreateFileA with FILE_FLAG_BACKUP_SEMANTICS opens a
+// directory, FlushFileBuffers on it makes its entries durable; everything
+// else a file handle does is refused on it.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+
+#include "Platform/Win32.h"
+#include "Support/TempDir.h"
+
+namespace {
+
+HANDLE Open(const std::string& path, DWORD access, DWORD disposition, DWORD flags) {
+  return CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
+                     flags, nullptr);
+}
+
+TEST(DirectoryFlush, OpensAndFlushesDirectoriesOnlyWhenAsked) {
+  vemtest::TempDir dir;
+  const std::string root = dir.path().string(), file = dir.File("f.bin");
+  std::ofstream(file, std::ios::binary) << "x";
+  constexpr DWORD kRw = GENERIC_READ | GENERIC_WRITE;
+  struct Case {
+    const char* name;
+    std::string path;
+    DWORD access, disposition, flags;
+    DWORD openError;  // ERROR_SUCCESS: opens
+    bool flushes;
+  } cases[] = {
+      {"directory, flag", root, kRw, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, ERROR_SUCCESS,
+       true},
+      {"directory, flag, read only", root, GENERIC_READ, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+       ERROR_SUCCESS, false},
+      {"directory, no flag", root, kRw, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, ERROR_ACCESS_DENIED,
+       false},
+      {"directory, flag, open always", root, kRw, OPEN_ALWAYS, FILE_FLAG_BACKUP_SEMANTICS,
+       ERROR_ACCESS_DENIED, false},
+      {"missing directory", root + "/none", kRw, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+       ERROR_FILE_NOT_FOUND, false},
+      {"file, flag: a file handle", file, kRw, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+       ERROR_SUCCESS, true},
+  };
+  for (const Case& c : cases) {
+    HANDLE h = Open(c.path, c.access, c.disposition, c.flags);
+    if (c.openError != ERROR_SUCCESS) {
+      EXPECT_EQ(h, INVALID_HANDLE_VALUE) << c.name;
+      EXPECT_EQ(GetLastError(), c.openError) << c.name;
+      continue;
+    }
+    ASSERT_NE(h, INVALID_HANDLE_VALUE) << c.name;
+    EXPECT_EQ(FlushFileBuffers(h) != FALSE, c.flushes) << c.name;
+    if (!c.flushes) {
+      EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED) << c.name;
+    }
+    EXPECT_TRUE(CloseHandle(h)) << c.name;
+  }
+}
+
+TEST(DirectoryFlush, ADirectoryHandleNeitherReadsNorWrites) {
+  vemtest::TempDir dir;
+  HANDLE h = Open(dir.path().string(), GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING,
+                  FILE_FLAG_BACKUP_SEMANTICS);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  char buf[4] = {};
+  DWORD n = 7;
+  EXPECT_FALSE(ReadFile(h, buf, sizeof buf, &n, nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  EXPECT_FALSE(WriteFile(h, buf, sizeof buf, &n, nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  EXPECT_FALSE(SetEndOfFile(h));
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  // A directory handle takes no lock: a file in it opens without sharing.
+  HANDLE f = CreateFileA(dir.File("g.bin").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  EXPECT_NE(f, INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(CloseHandle(f));
+  EXPECT_TRUE(CloseHandle(h));
+}
+
+}  // namespace
