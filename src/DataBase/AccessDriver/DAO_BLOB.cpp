@@ -318,35 +318,8 @@ void DaoBlobStrategy::delete_() {
 void DaoBlobStrategy::AddReference() {
   if (m_pModel != nullptr) m_pModel->GetBackChannel().RefreshTraceLevel();
   if (m_blobFilePath.empty()) return;
-  LONG lNewCount = 0;
-  CallEngine(m_pModel, [&] {
-    dao::RecordsetPtr pJoin =
-        m_pDatabase->GetEngineDatabase().OpenRecordset(_bstr_t(JoinSql(m_lBlobId).c_str()));
-    if (pJoin->GetEOF()) {
-      pJoin->Close();
-      Trace(4, __LINE__, "BLOB table integrity error: no record in blob table for this id");
-      throw vem_error("blob id " + std::to_string(m_lBlobId) + " has no row in tblBLOB_BLOCKS",
-                      kVemErrBlobNoRow);
-    }
-    pJoin->Edit();
-    lNewCount = LongOf(pJoin->GetCollect(_variant_t("BLOB_RefCount"))) + 1;
-    pJoin->PutCollect(_variant_t("BLOB_RefCount"), _variant_t(lNewCount));
-    if (lNewCount == 1) {
-      const LONG lTotal = LongOf(pJoin->GetCollect(_variant_t("BLOB_lTotalSize")));
-      auto add = [&](const char* column, LONG lDelta) {
-        pJoin->PutCollect(_variant_t(column),
-                          _variant_t(LongOf(pJoin->GetCollect(_variant_t(column))) + lDelta));
-      };
-      pJoin->PutCollect(_variant_t("BLOB_Deleted"), _variant_t(false));
-      add("FIL_lUsedSpace", lTotal);
-      add("FIL_lFreeSpace", -lTotal);
-      add("FIL_lBlobCount", 1);
-    }
-    pJoin->Update();
-    pJoin->Close();
-  });
   // A revived block: the file's headers follow the table.
-  if (lNewCount == 1) MarkBlockInFile(m_blobFilePath, m_lBlockStart, true);
+  if (ChangeReferenceCount(m_lBlobId, 1) == 1) MarkBlockInFile(m_blobFilePath, m_lBlockStart, true);
 }
 
 void DaoBlobStrategy::RemoveReference() {
@@ -357,6 +330,10 @@ void DaoBlobStrategy::RemoveReference() {
 }
 
 void DaoBlobStrategy::Release(LONG lBlobId, const std::string& path, LONG lBlockStart) {
+  if (ChangeReferenceCount(lBlobId, -1) == 0) MarkBlockInFile(path, lBlockStart, false);
+}
+
+LONG DaoBlobStrategy::ChangeReferenceCount(LONG lBlobId, LONG lDelta) {
   LONG lNewCount = 0;
   CallEngine(m_pModel, [&] {
     dao::RecordsetPtr pJoin =
@@ -368,23 +345,25 @@ void DaoBlobStrategy::Release(LONG lBlobId, const std::string& path, LONG lBlock
                       kVemErrBlobNoRow);
     }
     pJoin->Edit();
-    lNewCount = LongOf(pJoin->GetCollect(_variant_t("BLOB_RefCount"))) - 1;
+    lNewCount = LongOf(pJoin->GetCollect(_variant_t("BLOB_RefCount"))) + lDelta;
     pJoin->PutCollect(_variant_t("BLOB_RefCount"), _variant_t(lNewCount));
-    if (lNewCount == 0) {
+    // The block comes to life (1 after an increment) or dies (0 after a
+    // decrement): the file's accounting moves its bytes accordingly.
+    if (lNewCount == (lDelta > 0 ? 1 : 0)) {
       const LONG lTotal = LongOf(pJoin->GetCollect(_variant_t("BLOB_lTotalSize")));
-      auto add = [&](const char* column, LONG lDelta) {
+      auto add = [&](const char* column, LONG lChange) {
         pJoin->PutCollect(_variant_t(column),
-                          _variant_t(LongOf(pJoin->GetCollect(_variant_t(column))) + lDelta));
+                          _variant_t(LongOf(pJoin->GetCollect(_variant_t(column))) + lChange));
       };
-      pJoin->PutCollect(_variant_t("BLOB_Deleted"), _variant_t(true));
-      add("FIL_lUsedSpace", -lTotal);
-      add("FIL_lFreeSpace", lTotal);
-      add("FIL_lBlobCount", -1);
+      pJoin->PutCollect(_variant_t("BLOB_Deleted"), _variant_t(lDelta < 0));
+      add("FIL_lUsedSpace", lDelta * lTotal);
+      add("FIL_lFreeSpace", -lDelta * lTotal);
+      add("FIL_lBlobCount", lDelta);
     }
     pJoin->Update();
     pJoin->Close();
   });
-  if (lNewCount == 0) MarkBlockInFile(path, lBlockStart, false);
+  return lNewCount;
 }
 
 void DaoBlobStrategy::MarkBlockInFile(const std::string& path, LONG lBlockStart, bool bLive) {

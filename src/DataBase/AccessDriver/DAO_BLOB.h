@@ -86,6 +86,10 @@ class DaoBlobStrategy : public IBlobStrategy {
   void RemoveReference();
   // Gives up one reference to the blob lBlobId (its file path, block start).
   void Release(LONG lBlobId, const std::string& path, LONG lBlockStart);
+  // Adds lDelta (+1 or -1) to a blob's reference count in the tables, moving
+  // the file's accounting when the block comes to life or dies; answers the
+  // new count.
+  LONG ChangeReferenceCount(LONG lBlobId, LONG lDelta);
   // Marks the block at lBlockStart of the blob file path deleted in the
   // file's headers, or (bLive) live again after a revival.
   void MarkBlockInFile(const std::string& path, LONG lBlockStart, bool bLive);
