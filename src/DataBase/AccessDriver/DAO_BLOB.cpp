@@ -69,14 +69,7 @@ void DaoBlobStrategy::Load(LONG lBlobId) {
   Reset();
   if (lBlobId == -1) return;
   CallEngine(m_pModel, [&] {
-    dao::RecordsetPtr pJoin =
-        m_pDatabase->GetEngineDatabase().OpenRecordset(_bstr_t(JoinSql(lBlobId).c_str()));
-    if (pJoin->GetEOF()) {
-      pJoin->Close();
-      Trace(4, __LINE__, "BLOB table integrity error: no record in blob table for this id");
-      throw vem_error("blob id " + std::to_string(lBlobId) + " has no row in tblBLOB_BLOCKS",
-                      kVemErrBlobNoRow);
-    }
+    dao::RecordsetPtr pJoin = OpenBlobRow(lBlobId);
     const LONG lFileId = LongOf(pJoin->GetCollect(_variant_t("FIL_ID")));
     const std::string path = BlobFilePathOf(
         TextOf(pJoin->GetCollect(_variant_t("FIL_Filename"))),
@@ -89,6 +82,18 @@ void DaoBlobStrategy::Load(LONG lBlobId) {
     m_lBlockStart = lStart;
     m_lDataLength = lLength;
   });
+}
+
+dao::RecordsetPtr DaoBlobStrategy::OpenBlobRow(LONG lBlobId) {
+  dao::RecordsetPtr pJoin =
+      m_pDatabase->GetEngineDatabase().OpenRecordset(_bstr_t(JoinSql(lBlobId).c_str()));
+  if (pJoin->GetEOF()) {
+    pJoin->Close();
+    Trace(4, __LINE__, "BLOB table integrity error: no record in blob table for this id");
+    throw vem_error("blob id " + std::to_string(lBlobId) + " has no row in tblBLOB_BLOCKS",
+                    kVemErrBlobNoRow);
+  }
+  return pJoin;
 }
 
 void DaoBlobStrategy::Reset() {
@@ -336,14 +341,7 @@ void DaoBlobStrategy::Release(LONG lBlobId, const std::string& path, LONG lBlock
 LONG DaoBlobStrategy::ChangeReferenceCount(LONG lBlobId, LONG lDelta) {
   LONG lNewCount = 0;
   CallEngine(m_pModel, [&] {
-    dao::RecordsetPtr pJoin =
-        m_pDatabase->GetEngineDatabase().OpenRecordset(_bstr_t(JoinSql(lBlobId).c_str()));
-    if (pJoin->GetEOF()) {
-      pJoin->Close();
-      Trace(4, __LINE__, "BLOB table integrity error: no record in blob table for this id");
-      throw vem_error("blob id " + std::to_string(lBlobId) + " has no row in tblBLOB_BLOCKS",
-                      kVemErrBlobNoRow);
-    }
+    dao::RecordsetPtr pJoin = OpenBlobRow(lBlobId);
     pJoin->Edit();
     lNewCount = LongOf(pJoin->GetCollect(_variant_t("BLOB_RefCount"))) + lDelta;
     pJoin->PutCollect(_variant_t("BLOB_RefCount"), _variant_t(lNewCount));

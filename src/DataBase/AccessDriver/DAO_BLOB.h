@@ -23,6 +23,7 @@
 
 #include "DataBase/AccessDriver/BlobStreams.h"
 #include "DataBase/AccessDriver/IBlobStrategy.h"
+#include "Engine/Dao.h"
 #include "Platform/WinTypes.h"
 
 class DataModel;
@@ -86,6 +87,9 @@ class DaoBlobStrategy : public IBlobStrategy {
   void RemoveReference();
   // Gives up one reference to the blob lBlobId (its file path, block start).
   void Release(LONG lBlobId, const std::string& path, LONG lBlockStart);
+  // The row of blob lBlobId joined with its file's row (inside CallEngine);
+  // a blob id without a row is traced and raised as kVemErrBlobNoRow.
+  dao::RecordsetPtr OpenBlobRow(LONG lBlobId);
   // Adds lDelta (+1 or -1) to a blob's reference count in the tables, moving
   // the file's accounting when the block comes to life or dies; answers the
   // new count.
