@@ -9,9 +9,11 @@
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +21,7 @@
 #include "Platform/OleAuto.h"
 #include "Platform/Registry.h"
 #include "Platform/Text.h"
+#include "Platform/Win32.h"
 
 namespace {
 
@@ -91,6 +94,8 @@ struct Module {
   GetClassObjectFn getClassObject = nullptr;
   CanUnloadNowFn canUnloadNow = nullptr;  // null: never unloaded
   int busy = 0;                           // calls into the module running now
+  // Since when DllCanUnloadNow has answered S_OK at every asking.
+  std::optional<std::chrono::steady_clock::time_point> idleSince;
 };
 
 class ModuleTable {
@@ -137,10 +142,18 @@ class ModuleTable {
     --module.busy;
   }
 
-  void FreeUnused() {
+  // Unloads the modules that have answered S_OK for at least delay.
+  void FreeUnused(std::chrono::milliseconds delay) {
     std::lock_guard<std::mutex> guard(m_lock);
-    auto unloadable = [](const std::shared_ptr<Module>& m) {
-      if (m->busy > 0 || m->canUnloadNow == nullptr || m->canUnloadNow() != S_OK) return false;
+    const auto now = std::chrono::steady_clock::now();
+    auto unloadable = [&](const std::shared_ptr<Module>& m) {
+      if (m->busy > 0 || m->canUnloadNow == nullptr) return false;
+      if (m->canUnloadNow() != S_OK) {
+        m->idleSince.reset();
+        return false;
+      }
+      if (!m->idleSince) m->idleSince = now;
+      if (now - *m->idleSince < delay) return false;
       dlclose(m->handle);
       return true;
     };
@@ -269,5 +282,11 @@ HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContex
 }
 
 void CoFreeUnusedLibraries() {
-  Modules().FreeUnused();
+  Modules().FreeUnused(std::chrono::milliseconds(0));
+}
+
+void CoFreeUnusedLibrariesEx(DWORD dwUnloadDelay, DWORD /*dwReserved*/) {
+  constexpr DWORD kDefaultDelayMs = 10 * 60 * 1000;  // as Windows: ten minutes
+  Modules().FreeUnused(
+      std::chrono::milliseconds(dwUnloadDelay == INFINITE ? kDefaultDelayMs : dwUnloadDelay));
 }

@@ -74,7 +74,15 @@ HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, COSERVERINFO* pvSe
 HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContext, REFIID riid,
                          LPVOID* ppv);
 // Unloads every loaded module whose DllCanUnloadNow answers S_OK and that no
-// thread is calling into through the runtime at that moment.
+// thread is calling into through the runtime at that moment. At once, as
+// Windows does in a single-threaded apartment: use it only when no other
+// thread may be releasing the module's last object (a thread that has just
+// dropped the count inside the module's Release still runs its code).
 void CoFreeUnusedLibraries();
+// Unloads only the modules that have answered S_OK at every asking for at
+// least dwUnloadDelay milliseconds (INFINITE: ten minutes, the Windows
+// default; 0: at once, as CoFreeUnusedLibraries), which is safe while other
+// threads release objects. dwReserved must be 0.
+void CoFreeUnusedLibrariesEx(DWORD dwUnloadDelay, DWORD dwReserved);
 
 }  // extern "C"

@@ -137,7 +137,9 @@ class RegistryStore::Statement {
 
 RegistryStore::RegistryStore(std::string path, bool write) : m_path(std::move(path)) {
   std::error_code ec;
-  if (!write && !std::filesystem::exists(m_path, ec)) return;  // an empty registry
+  // A file that is not there is an empty registry to a reader; one that
+  // cannot even be looked at is left to SQLite to report.
+  if (!write && !std::filesystem::exists(m_path, ec) && !ec) return;
   if (write) {
     const std::filesystem::path dir = std::filesystem::path(m_path).parent_path();
     if (!dir.empty() && !std::filesystem::create_directories(dir, ec) && ec)

@@ -204,6 +204,9 @@ TEST_F(ActivationTest, FreeUnusedLibrariesUnloadsOnlyWhatMayGo) {
   CoFreeUnusedLibraries();
   EXPECT_TRUE(ModuleLoaded()) << "the factory is held";
   factory->Release();
+  CoFreeUnusedLibrariesEx(INFINITE, 0);
+  CoFreeUnusedLibrariesEx(60000, 0);
+  EXPECT_TRUE(ModuleLoaded()) << "idle, but not for long enough";
   CoFreeUnusedLibraries();
   EXPECT_FALSE(ModuleLoaded());
 
