@@ -109,7 +109,7 @@ TEST_F(RegistryTest, KeysAndValuesRoundTripAcrossTheAAndWCalls) {
   EXPECT_EQ(type, REG_DWORD);
   EXPECT_EQ(read, number);
 
-  // Values in another file are not these: the handle keeps its file.
+  // Two handles on one key see each other's changes.
   EXPECT_EQ(RegDeleteValueA(created.get(), "Named"), ERROR_SUCCESS);
   EXPECT_EQ(GetA(opened.get(), "Named"), "<error 2>");
 }
