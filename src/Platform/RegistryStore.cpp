@@ -146,7 +146,11 @@ RegistryStore::RegistryStore(std::string path, bool write) : m_path(std::move(pa
       throw RegistryError{ERROR_ACCESS_DENIED,
                           "registry " + m_path + ": cannot create its directory: " + ec.message()};
   }
-  const int flags = write ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READONLY;
+  // A reader opens for writing too (read-only when the file is write
+  // protected): after a writer crashed, the first to open the file must be
+  // able to roll its journal back, or every reader would fail until the next
+  // writer came.
+  const int flags = write ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READWRITE;
   const int rc = sqlite3_open_v2(m_path.c_str(), &m_db, flags | SQLITE_OPEN_FULLMUTEX, nullptr);
   if (rc != SQLITE_OK) {
     RegistryError error{ErrorFromSqlite(rc), "registry " + m_path + ": cannot open: " +
