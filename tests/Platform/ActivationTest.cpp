@@ -170,22 +170,6 @@ TEST_F(ActivationTest, FailuresAnswerWindowsCodesAndSayWhy) {
   EXPECT_EQ(progId, nullptr);
 }
 
-TEST_F(ActivationTest, UnregisteringRemovesTheClassButNotTheClsidKey) {
-  void* module = dlopen(VEM_TEST_MODULE, RTLD_NOW | RTLD_LOCAL);
-  ASSERT_NE(module, nullptr);
-  auto unregisterServer = reinterpret_cast<HRESULT (*)()>(dlsym(module, "DllUnregisterServer"));
-  ASSERT_NE(unregisterServer, nullptr);
-  EXPECT_EQ(unregisterServer(), S_OK);
-  dlclose(module);
-  CLSID clsid{};
-  EXPECT_EQ(CLSIDFromProgID(kVemTestProgId, &clsid), CO_E_CLASSSTRING);
-  void* object = nullptr;
-  EXPECT_EQ(CoCreateInstance(CLSID_VemTestObject, nullptr, CLSCTX_ALL, IID_IUnknown, &object),
-            REGDB_E_CLASSNOTREG);
-  vemtest::Key key;
-  EXPECT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID", 0, KEY_READ, key.out()), ERROR_SUCCESS);
-}
-
 TEST_F(ActivationTest, FreeUnusedLibrariesUnloadsOnlyWhatMayGo) {
   IClassFactory* factory = nullptr;
   ASSERT_EQ(CoGetClassObject(CLSID_VemTestObject, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
