@@ -69,7 +69,7 @@ class DataModel : public IDataModel {
   // The shared field definition, for record definitions that take it.
   std::shared_ptr<const SFieldDef> GetSharedFieldDef(LONG lID) const;
   SRecordDef& GetRecordDef(LONG lID);
-  const SRecordDef& GetRecordDef(LONG lID) const;
+  const SRecordDef& GetRecordDef(LONG lID) const override;
   const SCommandDef& GetCommandDef(LONG lID) const;
   IDatabase& GetDatabase(LONG lID);
 

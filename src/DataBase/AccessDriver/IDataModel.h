@@ -23,6 +23,8 @@
 #include "Platform/WinTypes.h"
 #include "Utility/Md5.h"
 
+struct SRecordDef;
+
 class IDataModel {
  public:
   virtual ~IDataModel() = default;
@@ -58,6 +60,8 @@ class IDataModel {
   // The driver version of database 0; vem_error(E_FAIL) when the model has
   // no database 0.
   virtual ULONG GetDriverVersion() = 0;
+  // The record definition with id rdID (vem_error E_INVALIDARG when none).
+  virtual const SRecordDef& GetRecordDef(LONG rdID) const = 0;
   // The model's MD5 structure hash (see DataModel).
   virtual std::array<BYTE, kMd5DigestSize> StructureHash() = 0;
 
