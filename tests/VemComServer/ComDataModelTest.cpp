@@ -135,16 +135,18 @@ TEST_F(ComTest, ByteArrayChecksAnswerGermanErrorInformation) {
   } cases[] = {
       {"byte arrays", [&] { return pModel->SetSecret(ByteArray(bytes), ByteArray(bytes)); }, S_OK,
        "", nullptr},
-      {"arrays by reference",
-       [&] { return pModel->SetSecret(byRef, byRefVariant); }, S_OK, "", nullptr},
+      {"arrays by reference", [&] { return pModel->SetSecret(byRef, byRefVariant); }, S_OK, "",
+       nullptr},
       {"long array",
-       [&] { return pModel->SetSecret(ByteArray({1, 2, 3, 4}, VT_I4), ByteArray(bytes)); },
+       [&] {
+         return pModel->SetSecret(ByteArray({1, 2, 3, 4}, VT_I4), ByteArray(bytes));
+       },
        E_INVALIDARG, secretType, &IID_IComDataModel},
       {"empty secret", [&] { return pModel->SetSecret(_variant_t(), ByteArray(bytes)); },
        E_INVALIDARG, secretType, &IID_IComDataModel},
       {"two dimensions stop before the random check",
-       [&] { return pModel->SetSecret(ByteArray(bytes, VT_UI1, 2), _variant_t()); },
-       E_INVALIDARG, oneDim, &IID_IComDataModel},
+       [&] { return pModel->SetSecret(ByteArray(bytes, VT_UI1, 2), _variant_t()); }, E_INVALIDARG,
+       oneDim, &IID_IComDataModel},
       {"random not an array", [&] { return pModel->SetSecret(ByteArray(bytes), _variant_t(7L)); },
        E_INVALIDARG, randomType, &IID_IComDataModel},
       {"old secret",
@@ -159,11 +161,11 @@ TEST_F(ComTest, ByteArrayChecksAnswerGermanErrorInformation) {
       {"hash type", [&] { return pExt->CheckMD5StructureHash(_variant_t()); }, E_INVALIDARG,
        "\"varHash\" muss ein Array von Typ Long sein.", &IID_IComDataModelExt},
       {"hash 15 bytes",
-       [&] { return pExt->CheckMD5StructureHash(ByteArray(std::vector<BYTE>(15))); },
-       E_INVALIDARG, digest, &IID_IComDataModelExt},
+       [&] { return pExt->CheckMD5StructureHash(ByteArray(std::vector<BYTE>(15))); }, E_INVALIDARG,
+       digest, &IID_IComDataModelExt},
       {"hash 17 bytes",
-       [&] { return pExt->CheckMD5StructureHash(ByteArray(std::vector<BYTE>(17))); },
-       E_INVALIDARG, digest, &IID_IComDataModelExt},
+       [&] { return pExt->CheckMD5StructureHash(ByteArray(std::vector<BYTE>(17))); }, E_INVALIDARG,
+       digest, &IID_IComDataModelExt},
       {"hash two dimensions",
        [&] { return pExt->CheckMD5StructureHash(ByteArray(std::vector<BYTE>(16), VT_UI1, 2)); },
        E_INVALIDARG, oneDim, &IID_IComDataModelExt},
@@ -214,7 +216,8 @@ TEST_F(ComTest, NullPointersAnswerEPointer) {
     const char* name;
     std::function<HRESULT()> call;
   } cases[] = {
-      {"CreateAccessDataModel", [&] { return m_pServer->CreateAccessDataModel(nullptr, nullptr, nullptr, nullptr); }},
+      {"CreateAccessDataModel",
+       [&] { return m_pServer->CreateAccessDataModel(nullptr, nullptr, nullptr, nullptr); }},
       {"BeginTrans", [&] { return pModel->BeginTrans(0, nullptr); }},
       {"DeleteRecord", [&] { return pModel->DeleteRecord(nullptr); }},
       {"CreateComLoader", [&] { return pModel->CreateComLoader(kDocument, nullptr); }},
@@ -271,23 +274,29 @@ TEST_F(ComTest, FailuresBelowTheComLayerReachTheClient) {
     HRESULT expected;
     std::string text;  // a part of the error information's description
   } cases[] = {
-      {"right secret", [&] {
+      {"right secret",
+       [&] {
          _variant_t v;
          const HRESULT hr = pLoader->GetValue(kCusSecret, &v);
          EXPECT_EQ(std::u16string(v.bstrVal, SysStringLen(v.bstrVal)), u"hidden");
          return hr;
-       }, S_OK, ""},
-      {"wrong secret", [&] {
+       },
+       S_OK, ""},
+      {"wrong secret",
+       [&] {
          SetSecret(pModel.get(), "wrong");
          _variant_t v;
          return pLoader->GetValue(kCusSecret, &v);
-       }, E_FAIL, "illegal MAC found in database"},
+       },
+       E_FAIL, "illegal MAC found in database"},
       {"unknown record definition", [&] { return pModel->CreateComLoader(7, &pUnknown); },
        E_INVALIDARG, "unknown record definition id 7"},
-      {"field of another record definition", [&] {
+      {"field of another record definition",
+       [&] {
          _variant_t v;
          return pLoader->GetValue(kDocTitle, &v);
-       }, E_INVALIDARG, "not a field of record definition"},
+       },
+       E_INVALIDARG, "not a field of record definition"},
       {"unknown database", [&] { return pModel->BeginTrans(3, &b); }, E_INVALIDARG,
        "unknown database id 3"},
       {"client record failing", [&] { return pModel->DeleteRecord(&failing); }, E_ACCESSDENIED,
@@ -297,7 +306,8 @@ TEST_F(ComTest, FailuresBelowTheComLayerReachTheClient) {
     SetErrorInfo(0, nullptr);
     EXPECT_EQ(c.call(), c.expected) << c.name;
     const ErrorInfo info = TakeErrorInfo();
-    EXPECT_NE(info.description.find(c.text), std::string::npos) << c.name << ": " << info.description;
+    EXPECT_NE(info.description.find(c.text), std::string::npos)
+        << c.name << ": " << info.description;
   }
   EXPECT_EQ(b, 1);  // not written by the failed call
   EXPECT_EQ(failing.m_lRefs, 0);
@@ -325,10 +335,10 @@ TEST_F(ComTest, StaticModelsAndTheirFailures) {
   const std::u16string password = platform::AnsiToWide(vemtest::kFixturePassword);
   const struct {
     const char* name;
-    LONG lDatabaseId;           // the one database's id
-    bool bFailingCreatorCall;   // AddFieldToRecordDef with unknown ids
-    HRESULT expected;           // of CreateStaticAccessDataModel
-    HRESULT expectedVersion;    // of GetDriverVersion on the model
+    LONG lDatabaseId;          // the one database's id
+    bool bFailingCreatorCall;  // AddFieldToRecordDef with unknown ids
+    HRESULT expected;          // of CreateStaticAccessDataModel
+    HRESULT expectedVersion;   // of GetDriverVersion on the model
   } cases[] = {
       {"database 0", 0, false, S_OK, S_OK},
       {"no database 0", 1, false, S_OK, E_FAIL},
@@ -379,8 +389,7 @@ TEST_F(ComTest, ChangeSecretRewritesValuesUnderTheNewSecret) {
                                  ByteArray({renewed.begin(), renewed.end()}),
                                  ByteArray({8, 7, 6, 5, 4, 3, 2, 1})),
             S_OK);
-  for (const auto& [secret, expected] :
-       {std::pair{renewed, S_OK}, std::pair{old, E_FAIL}}) {
+  for (const auto& [secret, expected] : {std::pair{renewed, S_OK}, std::pair{old, E_FAIL}}) {
     SetSecret(pModel.get(), secret);
     Ptr<IComLoader> pLoader;
     ASSERT_EQ(pModel->CreateComLoader(kCustomer, &pLoader), S_OK);
