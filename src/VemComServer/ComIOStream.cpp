@@ -46,7 +46,7 @@ STDMETHODIMP ComIOStream::read(LONG lLen, unsigned char* pData, LONG* plRead) {
 }
 
 STDMETHODIMP ComIOStream::unconsumed(LONG /*lLen*/) {
-  return S_OK;
+  return ComBoundary(CLSID_ComIOStream, IID_IkivIStream, [] { return S_OK; });
 }
 
 STDMETHODIMP ComIOStream::write(LONG lLen, unsigned char* pData) {
