@@ -142,11 +142,10 @@ void DataModel::ChangeSecret(const BYTE* /*pOldSecret*/, ULONG /*ulOldLength*/,
   // all walks are done does any of them commit. Each database reads with
   // the key it holds, so the old secret passed in is not needed.
   std::vector<IDatabase*> begun;
-  begun.reserve(DatabaseSlots());
   try {
     ForEachDatabase([&](IDatabase& db) {
+      begun.push_back(&db);  // first: an abort of a change not begun does nothing
       db.BeginSecretChange(pNewSecret, ulNewLength, pRandom, ulRandomLength);
-      begun.push_back(&db);
     });
   } catch (...) {
     for (auto it = begun.rbegin(); it != begun.rend(); ++it) (*it)->AbortSecretChange();
