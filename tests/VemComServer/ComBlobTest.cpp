@@ -144,6 +144,9 @@ TEST_F(ComBlobTest, StreamObjectStates) {
   Ptr<IkivIStream> pIn;
   EXPECT_EQ(pBlob->OpenRead(&pIn), S_FALSE);  // stands on no blob
   EXPECT_FALSE(pIn);
+  ULONG ulLength = 0, ulHandle = 9;
+  EXPECT_EQ(pBlob->OpenReadHandle(&ulLength, &ulHandle), E_FAIL);  // no handle is no success
+  EXPECT_EQ(ulHandle, 0u);
   Ptr<IkivOStream> pOut;
   ASSERT_EQ(pBlob->OpenWrite(&pOut), S_OK);
   pIn = pOut.As<IkivIStream>(IID_IkivIStream);
