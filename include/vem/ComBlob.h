@@ -11,8 +11,8 @@
 // Every successful OpenRead and OpenWrite on one blob object hands out a new
 // reference to the same stream object; its input side is live from OpenRead
 // until CloseRead, its output side from OpenWrite until CloseWrite; outside
-// those spans read and write answer E_FAIL. A stream reference must not be
-// used after its blob object is released.
+// those spans read and write answer E_FAIL. A stream reference keeps its
+// blob object alive.
 //
 // Failures below this layer answer the failure's HRESULT (E_FAIL for a
 // failure without a code of its own) with error information carrying the
@@ -63,11 +63,13 @@ struct IComBlobStrategy : IUnknown {
   STDMETHOD(GetLength)(LONG* lRetVal) PURE;
   // A raw platform file handle positioned at the blob's first byte, for
   // reading *pulDataLength bytes. Closed by CloseReadHandle, never by the
-  // client. Both pointers must be valid (E_POINTER).
+  // client. Both pointers must be valid (E_POINTER); E_FAIL (and *pHandle 0)
+  // when the blob cannot be opened.
   STDMETHOD(OpenReadHandle)(ULONG* pulDataLength, ULONG* pHandle) PURE;
   STDMETHOD(CloseReadHandle)() PURE;
   // A raw platform file handle to write a new value of the blob; the bytes
   // are stored when the blob object is saved. Closed by CloseWriteHandle.
+  // E_FAIL (and *pHandle 0) when no file can be made for it.
   STDMETHOD(OpenWriteHandle)(ULONG* pHandle) PURE;
   STDMETHOD(CloseWriteHandle)() PURE;
   // The input stream over the blob's bytes; S_FALSE (and a null

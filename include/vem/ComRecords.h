@@ -66,8 +66,8 @@ struct IComLoader : IUnknown {
   STDMETHOD(GetValueDate)
   (LONG lID, USHORT* sYear, USHORT* sMonth, USHORT* sDay, USHORT* sHour, USHORT* sMinute,
    USHORT* sSecond, USHORT* sMilliSecond) PURE;
-  // Binds pComBlobStrategy (a blob object of this server) to the blob of
-  // field lID.
+  // Binds pComBlobStrategy (a blob object of this server, made through the
+  // same data model; E_INVALIDARG otherwise) to the blob of field lID.
   STDMETHOD(GetValueBlob)(LONG lID, IComBlobStrategy* pComBlobStrategy) PURE;
 };
 
@@ -85,8 +85,8 @@ struct IComSaver : IUnknown {
   STDMETHOD(PutValueDate)
   (LONG lID, USHORT sYear, USHORT sMonth, USHORT sDay, USHORT sHour, USHORT sMinute, USHORT sSecond,
    USHORT sMilliSecond) PURE;
-  // Stores the blob of pComBlobStrategy (a blob object of this server) into
-  // field lID.
+  // Stores the blob of pComBlobStrategy (a blob object of this server, made
+  // through the same data model; E_INVALIDARG otherwise) into field lID.
   STDMETHOD(SetValueBlob)(LONG lID, IComBlobStrategy* pComBlobStrategy) PURE;
 };
 
