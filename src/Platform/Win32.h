@@ -20,6 +20,7 @@ inline constexpr DWORD ERROR_GEN_FAILURE = 31;  // an I/O failure with no closer
 inline constexpr DWORD ERROR_SHARING_VIOLATION = 32;
 inline constexpr DWORD ERROR_HANDLE_EOF = 38;
 inline constexpr DWORD ERROR_FILE_EXISTS = 80;
+inline constexpr DWORD ERROR_MOD_NOT_FOUND = 126;
 inline constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 inline constexpr DWORD ERROR_DISK_FULL = 112;
 inline constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
@@ -185,3 +186,26 @@ int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int
                         BOOL* lpUsedDefaultChar);
 
 }  // extern "C"
+
+// ---- Modules ----------------------------------------------------------------
+// An HMODULE is the load address of a shared library or of the program, as
+// on Windows.
+
+extern "C" {
+
+// The full path of the module (null: the program), without symbolic links.
+// Answers its length; when nSize is too small, the path cut to nSize - 1
+// characters and its terminator, nSize, and ERROR_INSUFFICIENT_BUFFER. 0 and
+// ERROR_MOD_NOT_FOUND for an address that is no module's.
+DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
+
+}  // extern "C"
+
+namespace platform {
+
+// The module that holds address (code or data), or null when none does. A
+// library uses it with the address of one of its own functions to learn its
+// path for self-registration.
+HMODULE ModuleOf(const void* address);
+
+}  // namespace platform

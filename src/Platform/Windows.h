@@ -5,6 +5,7 @@
 #include "Platform/ComBase.h"
 #include "Platform/ComUtil.h"
 #include "Platform/OleAuto.h"
+#include "Platform/Registry.h"
 #include "Platform/Text.h"
 #include "Platform/Unknwn.h"
 #include "Platform/Win32.h"

@@ -88,12 +88,16 @@ class DaoDatabase : public IDatabase {
   // recording the new key's check value; when it fails, it is rolled back
   // and both key states and the salt return to what they were, so the
   // database reads and writes exactly as before; the error that ended the
-  // walk is raised. In a model
-  // with several databases each one changes on its own: databases whose
-  // change succeeded before another one failed keep the new key (each is
-  // consistent in itself), the failed one and those after it the old key.
+  // walk is raised. A model with several databases changes them as one
+  // through the two phases below (DataModel::ChangeSecret).
   void ChangeSecret(const BYTE* pOldSecret, ULONG ulOldLength, const BYTE* pNewSecret,
                     ULONG ulNewLength, const BYTE* pRandom, ULONG ulRandomLength) override;
+  // ChangeSecret in two phases (see IDatabase): the walk's transaction stays
+  // open, holding the database's write lock, until Commit or Abort.
+  void BeginSecretChange(const BYTE* pNewSecret, ULONG ulNewLength, const BYTE* pRandom,
+                         ULONG ulRandomLength) override;
+  void CommitSecretChange() override;
+  void AbortSecretChange() noexcept override;
 
   void DeleteRecord(IRecord& rRecord) override;
 
@@ -192,6 +196,14 @@ class DaoDatabase : public IDatabase {
   // left with values under two keys or in two formats. The error that ended
   // the walk passes on unchanged.
   void ReencryptAllAtomically(const std::function<void()>& beforeCommit);
+  // The two halves of ReencryptAllAtomically: Begin walks and leaves the
+  // transaction open (a failed walk is rolled back before the error passes
+  // on); Commit commits it (a failed commit leaves it for Rollback);
+  // Rollback rolls it back. Commit and Rollback do nothing when no
+  // transaction was left open (a closed database walks without one).
+  void BeginReencryption(const std::function<void()>& beforeCommit);
+  void CommitReencryption();
+  void RollbackReencryption() noexcept;
   // Re-enciphers the columns of the table of recordDef, record by record.
   void ReencryptTable(const SRecordDef& recordDef, const std::vector<WalkColumn>& columns);
   // True while this database's connection is inside a transaction (which
@@ -232,4 +244,10 @@ class DaoDatabase : public IDatabase {
   Mutex m_mutex;                            // unnamed until the first open
   ThreadEngine* m_pThreadEngine = nullptr;  // this thread's engine record (shared)
   KeyCheckCache m_keyCheck;
+  bool m_bReencryptionOpen = false;  // BeginReencryption left its transaction open
+  // A change of secret begun and neither committed nor aborted: the key
+  // states before it (restored on abort) and after it (in force on commit).
+  bool m_bSecretChangePending = false;
+  FieldCipher::KeyStates m_keysBeforeChange{};
+  FieldCipher::KeyStates m_keysAfterChange{};
 };

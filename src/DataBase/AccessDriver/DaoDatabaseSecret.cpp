@@ -126,6 +126,13 @@ class RecordsetCloser {
 void DaoDatabase::ChangeSecret(const BYTE* /*pOldSecret*/, ULONG /*ulOldLength*/,
                                const BYTE* pNewSecret, ULONG ulNewLength, const BYTE* pRandom,
                                ULONG ulRandomLength) {
+  BeginSecretChange(pNewSecret, ulNewLength, pRandom, ulRandomLength);
+  CommitSecretChange();
+}
+
+void DaoDatabase::BeginSecretChange(const BYTE* pNewSecret, ULONG ulNewLength, const BYTE* pRandom,
+                                    ULONG ulRandomLength) {
+  AbortSecretChange();  // a change left pending by a caller is given up
   // The old key is whatever this database holds now, not the old secret
   // passed in. Values are read with it and written with the new one.
   const FieldCipher::KeyStates before = m_cipher.SaveKeyStates();
@@ -133,14 +140,39 @@ void DaoDatabase::ChangeSecret(const BYTE* /*pOldSecret*/, ULONG /*ulOldLength*/
   const FieldCipher::KeyStates after = m_cipher.SaveKeyStates();
   m_cipher.SetReadKeyState(before.read);
   try {
-    ReencryptAllAtomically({});
+    BeginReencryption({});
   } catch (...) {
     // The walk was rolled back: every value is still under the old key, so
     // both sides (and the salt) return to it.
     m_cipher.RestoreKeyStates(before);
     throw;
   }
-  m_cipher.SetReadKeyState(after.read);
+  m_keysBeforeChange = before;
+  m_keysAfterChange = after;
+  m_bSecretChangePending = true;
+}
+
+void DaoDatabase::CommitSecretChange() {
+  if (!m_bSecretChangePending) return;
+  try {
+    CommitReencryption();
+  } catch (...) {
+    AbortSecretChange();
+    throw;
+  }
+  m_bSecretChangePending = false;
+  m_cipher.SetReadKeyState(m_keysAfterChange.read);
+  Wipe(&m_keysBeforeChange, sizeof m_keysBeforeChange);
+  Wipe(&m_keysAfterChange, sizeof m_keysAfterChange);
+}
+
+void DaoDatabase::AbortSecretChange() noexcept {
+  if (!m_bSecretChangePending) return;
+  m_bSecretChangePending = false;
+  RollbackReencryption();
+  m_cipher.RestoreKeyStates(m_keysBeforeChange);
+  Wipe(&m_keysBeforeChange, sizeof m_keysBeforeChange);
+  Wipe(&m_keysAfterChange, sizeof m_keysAfterChange);
 }
 
 void DaoDatabase::ReencryptAll() {
@@ -249,6 +281,17 @@ void DaoDatabase::ReencryptTable(const SRecordDef& recordDef,
 }
 
 void DaoDatabase::ReencryptAllAtomically(const std::function<void()>& beforeCommit) {
+  BeginReencryption(beforeCommit);
+  try {
+    CommitReencryption();
+  } catch (...) {
+    RollbackReencryption();
+    throw;
+  }
+}
+
+void DaoDatabase::BeginReencryption(const std::function<void()>& beforeCommit) {
+  RollbackReencryption();  // never two walks in one transaction
   if (!IsOpen()) {
     // Raises (the database is not open) as soon as a record definition of
     // this database has an encrypted field; otherwise there is nothing to do.
@@ -258,6 +301,7 @@ void DaoDatabase::ReencryptAllAtomically(const std::function<void()>& beforeComm
   }
   m_keyCheck.bValid = false;
   BeginTrans();
+  m_bReencryptionOpen = true;
   try {
     // The values are read with the read key state: it must be the one in
     // force (a client whose key is stale would rewrite values it cannot
@@ -266,24 +310,39 @@ void DaoDatabase::ReencryptAllAtomically(const std::function<void()>& beforeComm
     ReencryptAll();
     if (beforeCommit) beforeCommit();
     WriteKeyCheck(m_cipher.GetWriteKeyState());
-    CommitTrans();
   } catch (...) {
-    m_keyCheck.bValid = false;
-    try {
-      Rollback();
-    } catch (...) {
-      // The walk's own error is the one to report; the rollback's failure
-      // has been traced by the translation.
-    }
+    RollbackReencryption();
     throw;
   }
+}
+
+void DaoDatabase::CommitReencryption() {
+  if (!m_bReencryptionOpen) return;
+  CommitTrans();
+  m_bReencryptionOpen = false;
   // This connection's own commit does not move the data version: the value
   // just written stays known until another connection commits.
   m_keyCheck.bValid = false;
-  const std::int64_t version = DataVersion();
-  m_keyCheck.dataVersion = version;
-  m_keyCheck.keyState = m_cipher.GetWriteKeyState();
-  m_keyCheck.bValid = true;
+  try {
+    const std::int64_t version = DataVersion();
+    m_keyCheck.dataVersion = version;
+    m_keyCheck.keyState = m_cipher.GetWriteKeyState();
+    m_keyCheck.bValid = true;
+  } catch (...) {
+    // Committed all the same: the next write reads the check value again.
+  }
+}
+
+void DaoDatabase::RollbackReencryption() noexcept {
+  if (!m_bReencryptionOpen) return;
+  m_bReencryptionOpen = false;
+  m_keyCheck.bValid = false;
+  try {
+    Rollback();
+  } catch (...) {
+    // The walk's own error is the one to report; the rollback's failure
+    // has been traced by the translation.
+  }
 }
 
 std::int64_t DaoDatabase::DataVersion() {

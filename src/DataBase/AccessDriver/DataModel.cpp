@@ -4,6 +4,7 @@
 
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "DataBase/AccessDriver/DaoException.h"
 
@@ -114,4 +115,101 @@ IDatabase& DataModel::StoreDatabase(std::unique_ptr<IDatabase> pDatabase) {
   const LONG lID = pDatabase->GetId();
   pDatabase->SetModel(this);
   return *StoreInSlot(m_databases, lID, std::move(pDatabase), "database");
+}
+
+bool DataModel::BeginTrans(LONG lDBID) {
+  return GetDatabase(lDBID).BeginTrans();
+}
+
+bool DataModel::CommitTrans(LONG lDBID) {
+  return GetDatabase(lDBID).CommitTrans();
+}
+
+bool DataModel::RollbackTrans(LONG lDBID) {
+  return GetDatabase(lDBID).Rollback();
+}
+
+void DataModel::SetSecret(const BYTE* pSecret, ULONG ulSecretLength, const BYTE* pRandom,
+                          ULONG ulRandomLength) {
+  ForEachDatabase(
+      [&](IDatabase& db) { db.SetSecret(pSecret, ulSecretLength, pRandom, ulRandomLength); });
+}
+
+void DataModel::ChangeSecret(const BYTE* /*pOldSecret*/, ULONG /*ulOldLength*/,
+                             const BYTE* pNewSecret, ULONG ulNewLength, const BYTE* pRandom,
+                             ULONG ulRandomLength) {
+  // Every database walks inside its own open transaction first; only when
+  // all walks are done does any of them commit. Each database reads with
+  // the key it holds, so the old secret passed in is not needed.
+  std::vector<IDatabase*> begun;
+  begun.reserve(DatabaseSlots());
+  try {
+    ForEachDatabase([&](IDatabase& db) {
+      db.BeginSecretChange(pNewSecret, ulNewLength, pRandom, ulRandomLength);
+      begun.push_back(&db);
+    });
+  } catch (...) {
+    for (auto it = begun.rbegin(); it != begun.rend(); ++it) (*it)->AbortSecretChange();
+    throw;
+  }
+  // Each database holds its write lock until its commit, so a commit fails
+  // only when the file itself cannot be written; the databases not yet
+  // committed then return to the old key with the failing one.
+  for (std::size_t i = 0; i < begun.size(); ++i) {
+    try {
+      begun[i]->CommitSecretChange();
+    } catch (...) {
+      for (std::size_t j = begun.size(); j-- > i;) begun[j]->AbortSecretChange();
+      throw;
+    }
+  }
+}
+
+void DataModel::Check() {
+  ForEachDatabase([](IDatabase& db) { db.Check(); });
+}
+
+void DataModel::Compact() {
+  ForEachDatabase([](IDatabase& db) { db.Compact(); });
+}
+
+void DataModel::DeleteRecord(IRecord& rRecord) {
+  const SRecordDef& recordDef = GetRecordDef(rRecord.GetRecordDefId());
+  GetDatabase(recordDef.m_lDatabaseID).DeleteRecord(rRecord);
+}
+
+std::unique_ptr<IBlobStrategy> DataModel::CreateBlobStrategy(LONG rdID) {
+  const SRecordDef& recordDef = GetRecordDef(rdID);
+  return GetDatabase(recordDef.m_lDatabaseID).CreateBlobStrategy(recordDef);
+}
+
+std::unique_ptr<ILoader> DataModel::CreateLoader(LONG rdID) {
+  const SRecordDef& recordDef = GetRecordDef(rdID);
+  return GetDatabase(recordDef.m_lDatabaseID).CreateLoader(recordDef);
+}
+
+std::unique_ptr<ISaver> DataModel::CreateSaver(LONG rdID) {
+  const SRecordDef& recordDef = GetRecordDef(rdID);
+  return GetDatabase(recordDef.m_lDatabaseID).CreateSaver(recordDef);
+}
+
+std::unique_ptr<IRecordsetStrategy> DataModel::CreateRecordsetStrategy(LONG rdID) {
+  const SRecordDef& recordDef = GetRecordDef(rdID);
+  return GetDatabase(recordDef.m_lDatabaseID).CreateRecordsetStrategy(recordDef);
+}
+
+std::unique_ptr<ICommand> DataModel::CreateCommand(LONG cdID) {
+  const SCommandDef& commandDef = GetCommandDef(cdID);
+  return GetDatabase(commandDef.m_lDatabaseID).CreateCommand(commandDef);
+}
+
+void DataModel::UpgradeDriverVersion(ULONG ulVersion) {
+  ForEachDatabase([&](IDatabase& db) { db.UpgradeDriverVersion(ulVersion); });
+}
+
+ULONG DataModel::GetDriverVersion() {
+  const std::unique_ptr<IDatabase>* pSlot = m_databases.Find(0);
+  if (pSlot == nullptr)
+    throw vem_error("the data model has no database 0 whose driver version could be read", E_FAIL);
+  return (*pSlot)->GetDriverVersion();
 }

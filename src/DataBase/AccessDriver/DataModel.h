@@ -27,6 +27,9 @@
 // may still trace through the back channel), then the command, record and
 // field tables, then the back channel.
 //
+// IDataModel: the operations of the COM layer are implemented here, once for
+// both model kinds (see IDataModel.h).
+//
 // Threads: a model is used by one thread at a time; it does no locking.
 #pragma once
 
@@ -38,12 +41,13 @@
 #include <vector>
 
 #include "DataBase/AccessDriver/Definitions.h"
+#include "DataBase/AccessDriver/IDataModel.h"
 #include "DataBase/AccessDriver/IDatabase.h"
 #include "IkivBackChannel/BackChannel.h"
 #include "Platform/WinTypes.h"
 #include "vem/IkivBackChannel.h"
 
-class DataModel {
+class DataModel : public IDataModel {
  public:
   // The model a record definition belongs to; vem_error (E_INVALIDARG) when
   // it belongs to none.
@@ -52,7 +56,7 @@ class DataModel {
   // Ids below this index a vector directly; larger ones a sparse map.
   static constexpr LONG kDenseIds = 0x10000;
 
-  virtual ~DataModel();
+  ~DataModel() override;
 
   DataModel(const DataModel&) = delete;
   DataModel& operator=(const DataModel&) = delete;
@@ -65,7 +69,7 @@ class DataModel {
   // The shared field definition, for record definitions that take it.
   std::shared_ptr<const SFieldDef> GetSharedFieldDef(LONG lID) const;
   SRecordDef& GetRecordDef(LONG lID);
-  const SRecordDef& GetRecordDef(LONG lID) const;
+  const SRecordDef& GetRecordDef(LONG lID) const override;
   const SCommandDef& GetCommandDef(LONG lID) const;
   IDatabase& GetDatabase(LONG lID);
 
@@ -73,7 +77,26 @@ class DataModel {
   // the databases, in that order, each in ascending id order, skipping empty
   // slots (byte layout in StructureHash.cpp). Computed on each call from the
   // current definitions; nothing is cached.
-  std::array<BYTE, kMd5DigestSize> StructureHash();
+  std::array<BYTE, kMd5DigestSize> StructureHash() override;
+
+  // IDataModel (see IDataModel.h).
+  bool BeginTrans(LONG lDBID) override;
+  bool CommitTrans(LONG lDBID) override;
+  bool RollbackTrans(LONG lDBID) override;
+  void SetSecret(const BYTE* pSecret, ULONG ulSecretLength, const BYTE* pRandom,
+                 ULONG ulRandomLength) override;
+  void ChangeSecret(const BYTE* pOldSecret, ULONG ulOldLength, const BYTE* pNewSecret,
+                    ULONG ulNewLength, const BYTE* pRandom, ULONG ulRandomLength) override;
+  void Check() override;
+  void Compact() override;
+  void DeleteRecord(IRecord& rRecord) override;
+  std::unique_ptr<IBlobStrategy> CreateBlobStrategy(LONG rdID) override;
+  std::unique_ptr<ILoader> CreateLoader(LONG rdID) override;
+  std::unique_ptr<ISaver> CreateSaver(LONG rdID) override;
+  std::unique_ptr<IRecordsetStrategy> CreateRecordsetStrategy(LONG rdID) override;
+  std::unique_ptr<ICommand> CreateCommand(LONG cdID) override;
+  void UpgradeDriverVersion(ULONG ulVersion) override;
+  ULONG GetDriverVersion() override;
 
   // Slot counts (highest id stored + 1; empty slots included).
   std::size_t FieldDefSlots() const { return m_fieldDefs.Slots(); }

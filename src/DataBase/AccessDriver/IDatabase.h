@@ -78,6 +78,19 @@ class IDatabase {
   virtual void ChangeSecret(const BYTE* pOldSecret, ULONG ulOldLength, const BYTE* pNewSecret,
                             ULONG ulNewLength, const BYTE* pRandom, ULONG ulRandomLength) = 0;
 
+  // The change of secret in two phases, for a model that changes several
+  // databases as one. BeginSecretChange does everything ChangeSecret does
+  // but the commit: on return the new key is in use for writing and every
+  // value is rewritten inside a transaction that is still open; on failure
+  // nothing is left open, the old key is back and the error is raised.
+  // CommitSecretChange then commits (the new key is in force) and
+  // AbortSecretChange rolls back (the old key is back); both do nothing
+  // without a change begun. ChangeSecret is Begin followed by Commit.
+  virtual void BeginSecretChange(const BYTE* pNewSecret, ULONG ulNewLength, const BYTE* pRandom,
+                                 ULONG ulRandomLength) = 0;
+  virtual void CommitSecretChange() = 0;
+  virtual void AbortSecretChange() noexcept = 0;
+
   // Deletes the record that rRecord identifies by its id fields.
   virtual void DeleteRecord(IRecord& rRecord) = 0;
 

@@ -48,28 +48,42 @@ HRESULT Fail(HRESULT hr, const std::string& description) noexcept {
   return hr;
 }
 
-// Runs one creator operation: S_OK when it finishes, otherwise the
-// failure's HRESULT with error info naming the operation.
-template <class Fn>
-HRESULT CreatorCall(const char* szOperation, Fn&& fn) noexcept {
-  try {
-    fn();
-    return S_OK;
-  } catch (const vem_error& e) {
-    const HRESULT hr = e.code() != 0 ? e.code() : E_FAIL;
-    return Fail(hr, std::string(szOperation) + ": " + e.what());
-  } catch (const _com_error& e) {
-    return Fail(e.Error(), std::string(szOperation) + ": " + e.ErrorMessage());
-  } catch (const std::bad_alloc&) {
-    return Fail(E_OUTOFMEMORY, std::string(szOperation) + ": out of memory");
-  } catch (const std::exception& e) {
-    return Fail(E_FAIL, std::string(szOperation) + ": " + e.what());
-  } catch (...) {
-    return Fail(E_FAIL, std::string(szOperation) + ": unknown failure");
-  }
-}
-
 }  // namespace
+
+template <class Fn>
+HRESULT SDM::CreatorCall(const char* szOperation, Fn&& fn) noexcept {
+  HRESULT hr = S_OK;
+  std::string text;
+  try {
+    try {
+      fn();
+      return S_OK;
+    } catch (const vem_error& e) {
+      hr = e.code() != 0 && FAILED(e.code()) ? e.code() : E_FAIL;
+      text = std::string(szOperation) + ": " + e.what();
+    } catch (const _com_error& e) {
+      hr = FAILED(e.Error()) ? e.Error() : E_FAIL;
+      text = std::string(szOperation) + ": " + e.ErrorMessage();
+    } catch (const std::bad_alloc&) {
+      hr = E_OUTOFMEMORY;
+      text = std::string(szOperation) + ": out of memory";
+    } catch (const std::exception& e) {
+      hr = E_FAIL;
+      text = std::string(szOperation) + ": " + e.what();
+    } catch (...) {
+      hr = E_FAIL;
+      text = std::string(szOperation) + ": unknown failure";
+    }
+    if (m_pCallback != nullptr && m_hrDefinition == S_OK) {
+      m_hrDefinition = hr;
+      m_definitionFailure = text;
+    }
+  } catch (...) {
+    // Out of memory for the text: the HRESULT alone tells the failure.
+    if (m_pCallback != nullptr && m_hrDefinition == S_OK) m_hrDefinition = hr;
+  }
+  return Fail(hr, text);
+}
 
 SDM::SDM(IkivBackChannel* pBackChannel, IComStaticDataModelCallback* pCallback)
     : DataModel(pBackChannel), m_pCallback(pCallback) {

@@ -14,10 +14,16 @@
 // HRESULT with the thread's error info set. A database that cannot be
 // opened is stored closed (its failure traced to the back channel).
 //
+// The first creator call that fails while the steps run is remembered
+// (DefinitionResult, DefinitionFailure): a model whose definition failed is
+// not to be handed out.
+//
 // Ownership: the model is owned by the COM object that wraps it. The
 // creator's reference count only counts; reaching 0 destroys nothing. The
 // callback is held without AddRef only while the steps run.
 #pragma once
+
+#include <string>
 
 #include "DataBase/AccessDriver/DataModel.h"
 #include "Platform/WinTypes.h"
@@ -45,6 +51,11 @@ class SDM : public DataModel, public IComStaticDataModelCreator {
   STDMETHOD(AddCommandDef)(LONG lID, BSTR bstrName, LONG lDBID) override;
   STDMETHOD(AddDatabase)(LONG lID, BSTR bstrName, BSTR bstrPassword) override;
 
+  // S_OK, or the HRESULT of the first creator call that failed while the
+  // definition steps ran; DefinitionFailure its description.
+  HRESULT DefinitionResult() const { return m_hrDefinition; }
+  const std::string& DefinitionFailure() const { return m_definitionFailure; }
+
  protected:
   void PreDataModelDefinition() override;
   void DefDatabases() override;
@@ -55,7 +66,14 @@ class SDM : public DataModel, public IComStaticDataModelCreator {
 
  private:
   IComStaticDataModelCreator* Creator() { return this; }
+  // Runs one creator operation (defined in SDM.cpp): S_OK when it finishes,
+  // otherwise the failure's HRESULT with error info naming the operation,
+  // remembered when it is the first failure of the definition steps.
+  template <class Fn>
+  HRESULT CreatorCall(const char* szOperation, Fn&& fn) noexcept;
 
   LONG m_lCreatorRefs = 0;                             // the creator's count only
   IComStaticDataModelCallback* m_pCallback = nullptr;  // only while defining; not AddRef'd
+  HRESULT m_hrDefinition = S_OK;                       // first failure while defining
+  std::string m_definitionFailure;
 };

@@ -69,6 +69,9 @@ class LoggingDatabase : public IDatabase {
   void AddToStructureHash(Md5Context&) override {}
   void SetSecret(const BYTE*, ULONG, const BYTE*, ULONG) override {}
   void ChangeSecret(const BYTE*, ULONG, const BYTE*, ULONG, const BYTE*, ULONG) override {}
+  void BeginSecretChange(const BYTE*, ULONG, const BYTE*, ULONG) override {}
+  void CommitSecretChange() override {}
+  void AbortSecretChange() noexcept override {}
   void DeleteRecord(IRecord&) override {}
   // The driver objects are not part of these tests (and their types are
   // incomplete here): the factories raise.

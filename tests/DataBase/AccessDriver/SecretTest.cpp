@@ -748,15 +748,13 @@ class TwoDatabaseSecretTest : public drivertest::DriverTest {
     m_pModel->ForEachDatabase(
         [&](IDatabase& db) { db.SetSecret(pSecret, ulLength, kRandom1, sizeof kRandom1); });
   }
-  // As the data model forwards it: in database id order, ending at the
-  // first failure.
+  // Through the data model: every database or none.
   void ChangeSecretEverywhere(const BYTE* pSecret, ULONG ulLength) {
-    m_pModel->ForEachDatabase(
-        [&](IDatabase& db) { db.ChangeSecret(nullptr, 0, pSecret, ulLength, nullptr, 0); });
+    m_pModel->ChangeSecret(nullptr, 0, pSecret, ulLength, nullptr, 0);
   }
 };
 
-TEST_F(TwoDatabaseSecretTest, EachDatabaseRewritesItsOwnRecordsAndStandsAlone) {
+TEST_F(TwoDatabaseSecretTest, EachDatabaseRewritesItsOwnRecordsAllOrNone) {
   using drivertest::kCID;
   using drivertest::kCrypt;
   using drivertest::kOID;
@@ -787,8 +785,8 @@ TEST_F(TwoDatabaseSecretTest, EachDatabaseRewritesItsOwnRecordsAndStandsAlone) {
   EXPECT_EQ(Read(kCrypt, zero, kXStr), kIllegalMac);
   EXPECT_EQ(Read(kOther, one, kOSecret), kIllegalMac);
 
-  // Database 1 fails after database 0 succeeded: 0 keeps the new key, 1 the
-  // old one, each consistent in itself.
+  // Database 1's walk fails after database 0's walk was done: neither
+  // commits, both keep the old key.
   {
     dao::DatabasePtr raw = Raw(OtherPath(), ";PWD=pw1");
     dao::RecordsetPtr rs = raw->OpenRecordset("SELECT OSecret FROM tblOther WHERE OID = 2");
@@ -801,10 +799,10 @@ TEST_F(TwoDatabaseSecretTest, EachDatabaseRewritesItsOwnRecordsAndStandsAlone) {
   SetSecretEverywhere(kSecretB, sizeof kSecretB);
   const std::string text = EXPECT_VEM_ERROR(ChangeSecretEverywhere(kSecretA, sizeof kSecretA), 0);
   EXPECT_EQ(text, kIllegalMac);
+  EXPECT_EQ(Read(kCrypt, zero, kXStr), "zero");  // the same model holds the old key
   m_pModel.reset();
   BuildModel();
-  Db(0).SetSecret(kSecretA, sizeof kSecretA, nullptr, 0);
-  Db(1).SetSecret(kSecretB, sizeof kSecretB, nullptr, 0);
+  SetSecretEverywhere(kSecretB, sizeof kSecretB);
   EXPECT_EQ(Read(kCrypt, zero, kXStr), "zero");
   EXPECT_EQ(Read(kOther, one, kOSecret), "one");
   EXPECT_EQ(Read(kOther, two, kOSecret), kIllegalMac);
