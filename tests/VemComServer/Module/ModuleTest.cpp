@@ -5,7 +5,9 @@
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
+#include "Platform/Registry.h"
 #include "Support/TempDir.h"
 #include "vem/vem.h"
 
@@ -45,9 +47,9 @@ TEST(ServerModuleTest, ExportsOnlyTheFourEntryPoints) {
   for (const char* name :
        {"DllCanUnloadNow", "DllGetClassObject", "DllRegisterServer", "DllUnregisterServer"})
     EXPECT_NE(module.Export<void*>(name), nullptr) << name;
-  // The libraries linked into the module stay inside it.
-  EXPECT_EQ(module.Export<void*>("_ZN9DataModelD1Ev"), nullptr);
-  EXPECT_EQ(module.Export<void*>("sqlite3_open_v2"), nullptr);
+  // The internal libraries linked into the module stay inside it.
+  for (const char* name : {"_ZN9DataModelD1Ev", "_ZN9vemserver14ModuleLockCountEv"})
+    EXPECT_EQ(module.Export<void*>(name), nullptr) << name;
 }
 
 TEST(ServerModuleTest, LockCountFollowsFactoriesAndObjects) {
@@ -76,9 +78,9 @@ TEST(ServerModuleTest, LockCountFollowsFactoriesAndObjects) {
   pFactory->Release();
   EXPECT_EQ(module.CanUnloadNow(), S_FALSE);
   IComStaticAccessDataModel* pStatic = nullptr;
-  ASSERT_EQ(pServer->QueryInterface(IID_IComStaticAccessDataModel,
-                                    reinterpret_cast<void**>(&pStatic)),
-            S_OK);
+  ASSERT_EQ(
+      pServer->QueryInterface(IID_IComStaticAccessDataModel, reinterpret_cast<void**>(&pStatic)),
+      S_OK);
   IUnknown* pOther = nullptr;
   EXPECT_EQ(pServer->QueryInterface(IID_ISupportErrorInfo, reinterpret_cast<void**>(&pOther)),
             E_NOINTERFACE);
@@ -129,6 +131,104 @@ TEST(ServerModuleTest, RefusesWhatItDoesNotServe) {
   EXPECT_EQ(pFactory->CreateInstance(nullptr, IID_IComDataModel, &pv), E_NOINTERFACE);
   pFactory->Release();
   EXPECT_EQ(module.CanUnloadNow(), S_OK);
+}
+
+// The registry as DllRegisterServer leaves it: a fresh registry file per test.
+class ServerRegistrationTest : public ::testing::Test {
+ protected:
+  void SetUp() override { setenv("VEM_REGISTRY", m_dir.File("registry.db").c_str(), 1); }
+  void TearDown() override { unsetenv("VEM_REGISTRY"); }
+
+  // The value szName (null: the default value) of key below HKEY_CLASSES_ROOT;
+  // "<missing>" when the key or the value is not there.
+  static std::string Value(const std::string& key, const char* szName = nullptr) {
+    HKEY hKey = nullptr;
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &hKey) != ERROR_SUCCESS)
+      return "<missing>";
+    char buffer[4096];
+    DWORD cb = sizeof buffer;
+    DWORD type = 0;
+    const LSTATUS status =
+        RegQueryValueExA(hKey, szName, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &cb);
+    RegCloseKey(hKey);
+    if (status != ERROR_SUCCESS || type != REG_SZ) return "<missing>";
+    return std::string(buffer, cb > 0 ? cb - 1 : 0);
+  }
+  static std::vector<std::string> Subkeys(const std::string& key) {
+    std::vector<std::string> names;
+    HKEY hKey = nullptr;
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &hKey) != ERROR_SUCCESS)
+      return names;
+    char name[256];
+    for (DWORD i = 0;; ++i) {
+      DWORD cch = sizeof name;
+      if (RegEnumKeyExA(hKey, i, name, &cch, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        break;
+      names.emplace_back(name, cch);
+    }
+    RegCloseKey(hKey);
+    return names;
+  }
+
+  vemtest::TempDir m_dir;
+};
+
+TEST_F(ServerRegistrationTest, RegisteringTwiceLeavesExactlyTheServersKeys) {
+  ServerModule module;
+  const std::string clsid = "{41F55BCA-E9FB-47E6-984A-A96F22247DF5}";
+  const std::string clsidKey = "CLSID\\" + clsid;
+  ASSERT_EQ(module.Export<RegisterFn>("DllRegisterServer")(), S_OK);
+  // Something an earlier installation left below the class id goes.
+  HKEY hStray = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, (clsidKey + "\\LocalServer32").c_str(), 0, nullptr,
+                            0, KEY_ALL_ACCESS, nullptr, &hStray, nullptr),
+            ERROR_SUCCESS);
+  RegCloseKey(hStray);
+  ASSERT_EQ(module.Export<RegisterFn>("DllRegisterServer")(), S_OK);
+
+  const struct {
+    std::string key;
+    const char* szName;
+    std::string value;
+  } kExpected[] = {
+      {"VemComServer.ComVemServer.1", nullptr, "ComVemServer Class"},
+      {"VemComServer.ComVemServer.1\\CLSID", nullptr, clsid},
+      {"VemComServer.ComVemServer", nullptr, "ComVemServer Class"},
+      {"VemComServer.ComVemServer\\CLSID", nullptr, clsid},
+      {clsidKey, nullptr, "ComVemServer Class"},
+      {clsidKey + "\\ProgID", nullptr, "VemComServer.ComVemServer.1"},
+      {clsidKey + "\\VersionIndependentProgID", nullptr, "VemComServer.ComVemServer"},
+      {clsidKey + "\\InprocServer32", nullptr, VEM_SERVER_MODULE_PATH},
+      {clsidKey + "\\InprocServer32", "ThreadingModel", "both"},
+      {"TypeLib\\{CCEEBF08-E3FF-41F6-ABE5-BCA6A1B02AA7}\\1.0", nullptr,
+       "VemComServer 1.0 Type Library"},
+      {"Interface\\{537C4C1A-A06A-44DB-9DA4-AA9C1A186CB0}", nullptr, "IComDataModel"},
+  };
+  for (const auto& e : kExpected)
+    EXPECT_EQ(Value(e.key, e.szName), e.value) << e.key << " " << (e.szName ? e.szName : "");
+  EXPECT_EQ(Subkeys(clsidKey),
+            (std::vector<std::string>{"InprocServer32", "ProgID", "VersionIndependentProgID"}));
+  EXPECT_EQ(Subkeys("CLSID"), std::vector<std::string>{clsid});
+
+  // The server is found by ProgID and created through the registry.
+  CLSID found{};
+  ASSERT_EQ(CLSIDFromProgID(u"VemComServer.ComVemServer", &found), S_OK);
+  EXPECT_TRUE(IsEqualCLSID(found, CLSID_ComVemServer));
+  IComGenericAccessDataModel* pServer = nullptr;
+  ASSERT_EQ(CoCreateInstance(found, nullptr, CLSCTX_INPROC_SERVER, IID_IComGenericAccessDataModel,
+                             reinterpret_cast<void**>(&pServer)),
+            S_OK);
+  pServer->Release();
+
+  // Unregistering removes every key but CLSID itself, and may run twice.
+  for (int round = 0; round < 2; ++round)
+    EXPECT_EQ(module.Export<RegisterFn>("DllUnregisterServer")(), S_OK);
+  for (const auto& e : kExpected) EXPECT_EQ(Value(e.key, e.szName), "<missing>") << e.key;
+  HKEY hClsid = nullptr;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID", 0, KEY_READ, &hClsid), ERROR_SUCCESS);
+  RegCloseKey(hClsid);
+  EXPECT_TRUE(Subkeys("CLSID").empty());
+  CoFreeUnusedLibraries();
 }
 
 }  // namespace
