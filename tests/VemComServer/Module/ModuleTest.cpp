@@ -1,6 +1,5 @@
 // The server module as the COM runtime meets it: loaded with dlopen, driven
 // through its four exports only.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -8,6 +7,7 @@
 #include <vector>
 
 #include "Platform/Registry.h"
+#include "Platform/Win32.h"
 #include "Support/TempDir.h"
 #include "vem/vem.h"
 
@@ -17,21 +17,29 @@ using CanUnloadNowFn = HRESULT (*)();
 using GetClassObjectFn = HRESULT (*)(REFCLSID, REFIID, LPVOID*);
 using RegisterFn = HRESULT (*)();
 
-// The module, loaded for one test and unloaded after it.
+// The module, loaded for one test and unloaded after it, as a registration
+// tool loads it.
 class ServerModule {
  public:
-  ServerModule() : m_handle(dlopen(VEM_SERVER_MODULE_PATH, RTLD_NOW | RTLD_LOCAL)) {
-    if (m_handle == nullptr) ADD_FAILURE() << "dlopen: " << dlerror();
+  ServerModule() : m_hModule(LoadLibraryA(VEM_SERVER_MODULE_PATH)) {
+    if (m_hModule == nullptr) ADD_FAILURE() << "LoadLibraryA: " << GetLastError();
+    char path[4096];
+    if (m_hModule != nullptr) {
+      EXPECT_EQ(std::string(path, GetModuleFileNameA(m_hModule, path, sizeof path)),
+                VEM_SERVER_MODULE_PATH);
+    }
   }
   ~ServerModule() {
-    if (m_handle != nullptr) dlclose(m_handle);
+    if (m_hModule != nullptr) {
+      EXPECT_TRUE(FreeLibrary(m_hModule));
+    }
   }
   ServerModule(const ServerModule&) = delete;
   ServerModule& operator=(const ServerModule&) = delete;
 
   template <class Fn>
   Fn Export(const char* szName) const {
-    return m_handle == nullptr ? nullptr : reinterpret_cast<Fn>(dlsym(m_handle, szName));
+    return m_hModule == nullptr ? nullptr : reinterpret_cast<Fn>(GetProcAddress(m_hModule, szName));
   }
   HRESULT CanUnloadNow() const { return Export<CanUnloadNowFn>("DllCanUnloadNow")(); }
   HRESULT GetClassObject(REFCLSID clsid, REFIID iid, void** ppv) const {
@@ -39,7 +47,7 @@ class ServerModule {
   }
 
  private:
-  void* m_handle;
+  HMODULE m_hModule;
 };
 
 TEST(ServerModuleTest, ExportsOnlyTheFourEntryPoints) {
