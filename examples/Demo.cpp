@@ -1,47 +1,110 @@
-// The demo client: prepares a customer database as a user would (a table
-// marked "DM" with encrypted columns), opens it as a generic data model,
-// sets a secret, appends and reads records through savers and a recordset,
-// shows what the database really stores, changes the secret and prints the
-// model's structure hash. Diagnostics arrive on a back channel that prints
-// them.
+// The demo client: a program that uses the server as any client would, through
+// its public interfaces and the COM runtime calls only.
 //
-// Usage: vem_demo <directory>   (the database file is made there)
-#include <algorithm>
+// It prepares a customer database (a table of customers with encrypted IBAN
+// and balance columns, a table of documents with a blob column), registers the
+// server module into a registry of its own, creates ComVemServer by ProgID,
+// derives the generic data model from the database, sets the secret, appends
+// and edits records through savers and recordsets, stores a document's bytes
+// as a blob and reads them back through streams, changes the secret, checks
+// and compacts the database with the progress shown as it happens, and checks
+// the model's structure hash.
+//
+// Usage: vem_demo [DIRECTORY]
+// The database is DIRECTORY/customers.db (password "demo"); when it already
+// exists (made, say, by `vem create` from examples/schema/demo.json) the demo
+// works on it. Without DIRECTORY everything happens in a temporary directory
+// that is removed at the end. The registry is DIRECTORY/registry.db unless
+// VEM_REGISTRY names one.
 #include <cstdio>
-#include <exception>
-#include <map>
-#include <memory>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <string>
+#include <system_error>
+#include <vector>
 
-#include "DataBase/AccessDriver/DaoException.h"
-#include "DataBase/AccessDriver/DateConversion.h"
-#include "DataBase/AccessDriver/GADM.h"
-#include "DataBase/AccessDriver/ILoader.h"
-#include "DataBase/AccessDriver/IRecord.h"
-#include "DataBase/AccessDriver/IRecordsetStrategy.h"
-#include "DataBase/AccessDriver/ISaver.h"
-#include "Engine/Dao.h"
+#include "DatabaseBuilder.h"
 #include "Platform/ComUtil.h"
-#include "Platform/Random.h"
 #include "Platform/Text.h"
+#include "Platform/Win32.h"
 #include "vem/vem.h"
 
 namespace {
 
-// A back channel client that prints what the server reports.
+// Record and field definition ids: the "Enum" properties of the database.
+enum : LONG {
+  kCustomer = 1,
+  kCusId = 10,
+  kCusName = 11,
+  kCusIban = 12,
+  kCusBalance = 13,
+  kCusSince = 14,
+  kDocument = 2,
+  kDocId = 20,
+  kDocCusId = 21,
+  kDocTitle = 22,
+  kDocPages = 23,
+  kDocConfidential = 24,
+  kDocData = 25,
+};
+
+// The structure hash this client was written for: the model derived from a
+// database of the layout below at driver version 1.1.
+constexpr char kExpectedStructureHash[] = "see PrintStructureHash";
+
+std::string Utf8(const char16_t* sz) {
+  return platform::WideToUtf8(std::u16string_view(sz != nullptr ? sz : u""));
+}
+
+std::string Utf8(BSTR b) {
+  return platform::WideToUtf8(std::u16string_view(b != nullptr ? b : u"", SysStringLen(b)));
+}
+
+// Stops the demo with the failing call's HRESULT and the error information
+// the server left for it.
+class Failure {
+ public:
+  Failure(const char* szWhat, HRESULT hr) : m_what(szWhat), m_hr(hr) {
+    IErrorInfo* pInfo = nullptr;
+    if (GetErrorInfo(0, &pInfo) == S_OK && pInfo != nullptr) {
+      BSTR bstr = nullptr;
+      if (SUCCEEDED(pInfo->GetDescription(&bstr))) m_description = Utf8(bstr);
+      SysFreeString(bstr);
+      pInfo->Release();
+    }
+  }
+  void Print() const {
+    std::fprintf(stderr, "vem_demo: %s failed with 0x%08X%s%s\n", m_what.c_str(),
+                 static_cast<unsigned>(m_hr), m_description.empty() ? "" : ": ",
+                 m_description.c_str());
+  }
+
+ private:
+  std::string m_what;
+  HRESULT m_hr;
+  std::string m_description;
+};
+
+// Calls that must succeed (S_OK or S_FALSE); answers the HRESULT.
+HRESULT Check(const char* szWhat, HRESULT hr) {
+  if (FAILED(hr)) throw Failure(szWhat, hr);
+  return hr;
+}
+
+// The back channel: prints errors and progress as they arrive; traces only
+// at the level the demo asks for.
 class ConsoleBackChannel : public IkivBackChannel {
  public:
   STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) ||
-        IsEqualIID(riid, IID_IkivBackChannel)) {
-      *ppv = this;
-      return S_OK;
-    }
+    if (ppv == nullptr) return E_POINTER;
     *ppv = nullptr;
-    return E_NOINTERFACE;
+    if (riid != IID_IUnknown && riid != IID_IDispatch && riid != IID_IkivBackChannel)
+      return E_NOINTERFACE;
+    *ppv = this;
+    return S_OK;
   }
-  STDMETHODIMP_(ULONG) AddRef() override { return 1; }  // lives on main's stack
+  STDMETHODIMP_(ULONG) AddRef() override { return 1; }  // lives on Run's stack
   STDMETHODIMP_(ULONG) Release() override { return 1; }
   STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
   STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
@@ -51,7 +114,7 @@ class ConsoleBackChannel : public IkivBackChannel {
     return E_NOTIMPL;
   }
   STDMETHODIMP get_lTraceLevel(LONG* plLevel) override {
-    if (!plLevel) return E_POINTER;
+    if (plLevel == nullptr) return E_POINTER;
     *plLevel = m_lLevel;
     return S_OK;
   }
@@ -60,47 +123,72 @@ class ConsoleBackChannel : public IkivBackChannel {
     return S_OK;
   }
   STDMETHODIMP Error(LONG, LONG, LONG, LONG lCode, BSTR b1, BSTR b2, BSTR b3) override {
-    std::printf("  [error 0x%X] %s %s %s\n", static_cast<unsigned>(lCode), Text(b1).c_str(),
-                Text(b2).c_str(), Text(b3).c_str());
+    EndProgressLine();
+    std::printf("  [error 0x%X] %s %s %s\n", static_cast<unsigned>(lCode), Utf8(b1).c_str(),
+                Utf8(b2).c_str(), Utf8(b3).c_str());
     return S_OK;
   }
   STDMETHODIMP Progress(LONG, LONG, LONG, LONG, BSTR, BSTR, BSTR, SHORT nPercent,
                         SHORT eAction) override {
-    std::printf("  [progress] %d%% (action %d)\n", nPercent, eAction);
+    std::printf("%s%d%% (step %d)", m_bInProgressLine ? ", " : "  progress: ", nPercent, eAction);
+    std::fflush(stdout);
+    m_bInProgressLine = true;
     return S_OK;
   }
   STDMETHODIMP Info(LONG, LONG, LONG, LONG, BSTR b1, BSTR, BSTR) override {
-    std::printf("  [info] %s\n", Text(b1).c_str());
+    EndProgressLine();
+    std::printf("  [info] %s\n", Utf8(b1).c_str());
     return S_OK;
   }
   STDMETHODIMP Trace(LONG, LONG, LONG, LONG, BSTR bstrText) override {
-    std::printf("  [trace] %s\n", Text(bstrText).c_str());
+    EndProgressLine();
+    std::printf("  [trace] %s\n", Utf8(bstrText).c_str());
     return S_OK;
   }
   STDMETHODIMP Data(LONG, LONG, LONG, VARIANT*) override { return S_OK; }
 
- private:
-  static std::string Text(BSTR b) {
-    return platform::WideToUtf8(std::u16string_view(b ? b : u"", SysStringLen(b)));
+  void EndProgressLine() {
+    if (m_bInProgressLine) std::printf("\n");
+    m_bInProgressLine = false;
   }
-  LONG m_lLevel = 4;
+
+ private:
+  LONG m_lLevel = 0;
+  bool m_bInProgressLine = false;
 };
 
-// A client record: the record definition and the value of its id field.
-class CustomerRecord : public IRecord {
+// A client record: its record definition and the value of its id field.
+class IdRecord : public IComRecord {
  public:
-  CustomerRecord(LONG lRecordDefId, LONG lIdField, LONG lId)
+  IdRecord(LONG lRecordDefId, LONG lIdField, LONG lId = 0)
       : m_lRecordDefId(lRecordDefId), m_lIdField(lIdField), m_lId(lId) {}
-  LONG GetRecordDefId() override { return m_lRecordDefId; }
-  void GetIdFieldValue(LONG lID, IdValue& value) override {
-    if (lID != m_lIdField) return;
-    value.m_lKind = IdValue::kLong;
-    value.m_lValue = m_lId;
-  }
-  void SetIdFieldValue(LONG lID, const IdValue& value) override {
-    if (lID == m_lIdField && value.m_lKind == IdValue::kLong) m_lId = value.m_lValue;
-  }
   LONG Id() const { return m_lId; }
+
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    if (ppv == nullptr) return E_POINTER;
+    *ppv = nullptr;
+    if (riid != IID_IUnknown && riid != IID_IComRecord) return E_NOINTERFACE;
+    *ppv = this;
+    return S_OK;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return 1; }  // lives on the caller's stack
+  STDMETHODIMP_(ULONG) Release() override { return 1; }
+  STDMETHODIMP GetRecordDefId(LONG* plID) override {
+    *plID = m_lRecordDefId;
+    return S_OK;
+  }
+  STDMETHODIMP GetIdFieldValue(LONG lID, VARIANT* pValue) override {
+    if (lID != m_lIdField) return E_INVALIDARG;
+    pValue->vt = VT_I4;
+    pValue->lVal = m_lId;
+    return S_OK;
+  }
+  // The number the database gave the record's AutoNumber on append.
+  STDMETHODIMP SetIdFieldValue(LONG lID, VARIANT varValue) override {
+    if (lID != m_lIdField || varValue.vt != VT_I4) return E_INVALIDARG;
+    m_lId = varValue.lVal;
+    return S_OK;
+  }
 
  private:
   LONG m_lRecordDefId;
@@ -108,161 +196,302 @@ class CustomerRecord : public IRecord {
   LONG m_lId;
 };
 
-void AddProperty(dao::Field& field, const char* name, const char* text) {
-  field.GetProperties()->Append(field.CreateProperty(
-      _variant_t(name), _variant_t(static_cast<LONG>(dao::dbText)), _variant_t(text)));
+// A VARIANT holding the bytes of text as a one-dimensional byte array.
+_variant_t Bytes(const std::string& text) {
+  SAFEARRAY* psa = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(text.size()));
+  if (psa == nullptr) throw Failure("SafeArrayCreateVector", E_OUTOFMEMORY);
+  void* pData = nullptr;
+  SafeArrayAccessData(psa, &pData);
+  if (!text.empty()) std::memcpy(pData, text.data(), text.size());
+  SafeArrayUnaccessData(psa);
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_ARRAY | VT_UI1;
+  v.parray = psa;
+  return _variant_t(v, false);  // takes the array
 }
 
-// The database a user would prepare with the engine: one "DM" table whose
-// IBAN and balance columns are encrypted.
+// The customer and document tables, as examples/schema/demo.json has them.
 void PrepareDatabase(const std::string& path, const std::string& password) {
-  dao::DatabasePtr pDb = dao::CreateDBEngine()->CreateDatabase(
-      _bstr_t(path.c_str()), _bstr_t((";PWD=" + password).c_str()));
-  pDb->Execute(
-      "CREATE TABLE tblCustomer (CUS_ID COUNTER PRIMARY KEY, CUS_Name TEXT(50), "
-      "CUS_IBAN TEXT(252), CUS_Balance TEXT(48), CUS_Since DATETIME)");
-  pDb->GetProperties()->Append(pDb->CreateProperty(_variant_t("vemDriverVersion"),
-                                                   _variant_t(static_cast<LONG>(dao::dbLong)),
-                                                   _variant_t(static_cast<LONG>(0x01010000))));
-  dao::TableDefPtr pTable = pDb->GetTableDefs()->GetItem(_variant_t("tblCustomer"));
-  pTable->GetProperties()->Append(pTable->CreateProperty(_variant_t("Description"),
-                                                         _variant_t(static_cast<LONG>(dao::dbText)),
-                                                         _variant_t("DM customers")));
-  AddProperty(*pTable->GetFields()->GetItem(_variant_t("CUS_IBAN")), "Description", "CRYPT STRING");
-  AddProperty(*pTable->GetFields()->GetItem(_variant_t("CUS_Balance")), "Description",
-              "CRYPT DOUBLE");
+  using vemtool::FieldSpec;
+  dao::DatabasePtr pDb = vemtool::CreateDatabase(path, password);
+  vemtool::SetLongProperty(*pDb, "vemDriverVersion", 0x01010000);
+  vemtool::SetLongProperty(*pDb, "EnumRecordDefMax", 100);
+  vemtool::SetLongProperty(*pDb, "EnumFieldMax", 1000);
+  vemtool::AddTable(*pDb, {"tblCustomer",
+                           {{"CUS_ID", dao::dbLong, 0, true, {}, kCusId},
+                            {"CUS_Name", dao::dbText, 50, false, {}, kCusName, true},
+                            {"CUS_IBAN", dao::dbText, 252, false, "CRYPT STRING", kCusIban},
+                            {"CUS_Balance", dao::dbText, 48, false, "CRYPT DOUBLE", kCusBalance},
+                            {"CUS_Since", dao::dbDate, 0, false, {}, kCusSince}},
+                           {"CUS_ID"},
+                           "DM customers",
+                           kCustomer,
+                           {{"ixCustomerName", {"CUS_Name"}, false}}});
+  vemtool::AddTable(*pDb, {"tblDocument",
+                           {{"DOC_ID", dao::dbLong, 0, true, {}, kDocId},
+                            {"DOC_CUS_ID", dao::dbLong, 0, false, {}, kDocCusId, true},
+                            {"DOC_Title", dao::dbText, 100, false, {}, kDocTitle},
+                            {"DOC_Pages", dao::dbInteger, 0, false, {}, kDocPages},
+                            {"DOC_Confidential", dao::dbText, 40, false, "CRYPT BOOL",
+                             kDocConfidential},
+                            {"DOC_Data", dao::dbLong, 0, false, "BLOB", kDocData}},
+                           {"DOC_ID"},
+                           "DM documents",
+                           kDocument,
+                           {{"ixDocumentCustomer", {"DOC_CUS_ID"}, false}}});
+  vemtool::AddBlobTables(*pDb);
   pDb->Close();
 }
 
-const BYTE* Bytes(const std::string& s) {
-  return reinterpret_cast<const BYTE*>(s.data());
+// Registers the server module as a registration tool does: loads it and
+// calls its DllRegisterServer.
+void RegisterServer() {
+  HMODULE hModule = LoadLibraryA(VEM_SERVER_MODULE_PATH);
+  if (hModule == nullptr) throw Failure("loading " VEM_SERVER_MODULE_PATH, E_FAIL);
+  using RegisterFn = HRESULT (*)();
+  auto pfnRegister = reinterpret_cast<RegisterFn>(GetProcAddress(hModule, "DllRegisterServer"));
+  const HRESULT hr = pfnRegister != nullptr ? pfnRegister() : E_FAIL;
+  FreeLibrary(hModule);
+  Check("DllRegisterServer", hr);
+}
+
+struct Customer {
+  const char16_t* name;
+  const char16_t* iban;
+  double balance;
+  USHORT year, month, day;
+};
+
+void AppendCustomer(IComDataModel& model, const Customer& c, LONG& lId) {
+  ComPtr<IComSaver> pSaver;
+  Check("CreateComSaver", model.CreateComSaver(kCustomer, &pSaver));
+  IdRecord record(kCustomer, kCusId);
+  Check("OpenNew", pSaver->OpenNew(&record));  // the AutoNumber comes back into record
+  Check("PutValue", pSaver->PutValue(kCusName, _variant_t(c.name)));
+  Check("PutValue", pSaver->PutValue(kCusIban, _variant_t(c.iban)));
+  Check("PutValue", pSaver->PutValue(kCusBalance, _variant_t(c.balance)));
+  Check("PutValueDate", pSaver->PutValueDate(kCusSince, c.year, c.month, c.day, 9, 0, 0, 0));
+  Check("Close", pSaver->Close());
+  lId = record.Id();
+}
+
+void ListCustomers(IComDataModel& model, const char* szTitle) {
+  std::printf("%s\n", szTitle);
+  ComPtr<IComRecordsetStrategy> pRecordset;
+  Check("CreateComRecordsetStrategy", model.CreateComRecordsetStrategy(kCustomer, &pRecordset));
+  Check("Sort", pRecordset->Sort(_bstr_t("{11}")));
+  Check("Open", pRecordset->Open());
+  ComPtr<IComLoader> pLoader;
+  Check("GetComLoader", pRecordset->GetComLoader(&pLoader));
+  VARIANT_BOOL bEof = VARIANT_FALSE;
+  Check("_EOF", pRecordset->_EOF(&bEof));
+  for (HRESULT hr = bEof ? S_FALSE : S_OK; hr == S_OK; hr = Check("MoveNext", pRecordset->MoveNext())) {
+    _variant_t id, name, iban, balance;
+    Check("GetValue", pLoader->GetValue(kCusId, &id));
+    Check("GetValue", pLoader->GetValue(kCusName, &name));
+    Check("GetValue", pLoader->GetValue(kCusIban, &iban));
+    Check("GetValue", pLoader->GetValue(kCusBalance, &balance));
+    USHORT y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0, ms = 0;
+    Check("GetValueDate", pLoader->GetValueDate(kCusSince, &y, &mo, &d, &h, &mi, &s, &ms));
+    std::printf("  %d %-16s %-34s %10.2f  since %04u-%02u-%02u\n", id.lVal,
+                Utf8(name.bstrVal).c_str(), Utf8(iban.bstrVal).c_str(), balance.dblVal, y, mo, d);
+  }
+}
+
+std::string Hex(const BYTE* p, std::size_t n) {
+  std::string hex;
+  char two[3];
+  for (std::size_t i = 0; i < n; ++i) {
+    std::snprintf(two, sizeof two, "%02x", p[i]);
+    hex += two;
+  }
+  return hex;
 }
 
 int Run(const std::string& dir) {
   const std::string path = dir + "/customers.db";
   const std::string password = "demo";
-  std::printf("Preparing %s\n", path.c_str());
-  PrepareDatabase(path, password);
-
-  ConsoleBackChannel channel;
-  std::printf("\nOpening it as a generic data model (trace level 4):\n");
-  GADM model(&channel, path, password);
-  channel.put_lTraceLevel(0);
-
-  std::map<std::string, LONG> fieldIds;
-  std::printf("\nField definitions:\n");
-  model.ForEachFieldDef([&](const SFieldDef& f) {
-    fieldIds[f.m_name] = f.m_lID;
-    std::printf("  %2d %-12s type %2d length %4d%s\n", f.m_lID, f.m_name.c_str(), f.m_lType,
-                f.m_lLength, f.m_bCrypt ? " encrypted" : "");
-  });
-  const SRecordDef& customers = model.GetRecordDef(0);
-  std::printf("Record definition 0: %s with %zu fields, id field %s\n", customers.m_name.c_str(),
-              customers.m_fields.size(), customers.m_idFields.at(0)->m_name.c_str());
-
-  IDatabase& db = model.GetDatabase(0);
-  const std::string secret = "correct horse battery staple";
-  BYTE random[16];
-  platform::RandomBytes(random, sizeof random);  // the salt comes from the first 8
-  db.SetSecret(Bytes(secret), static_cast<ULONG>(secret.size()), random, sizeof random);
-
-  struct Customer {
-    const char* name;
-    const char* iban;
-    double balance;
-    DateParts since;
-  };
-  const Customer kCustomers[] = {
-      {"Anna M\xFCller", "DE89 3704 0044 0532 0130 00", 1250.75, {9, 30, 0, 0, 14, 3, 2019}},
-      {"Jean Dupont", "FR14 2004 1010 0505 0001 3M02 606", -42.5, {0, 0, 0, 0, 1, 1, 2021}},
-      {"Mar\xED"
-       "a L\xF3pez",
-       "ES91 2100 0418 4502 0005 1332",
-       99999.99,
-       {17, 5, 30, 0, 29, 2, 2024}},
-  };
-  std::printf("\nAppending %zu customers through savers:\n", std::size(kCustomers));
-  for (const Customer& c : kCustomers) {
-    CustomerRecord record(customers.m_lID, fieldIds["CUS_ID"], 0);
-    std::unique_ptr<ISaver> pSaver = db.CreateSaver(customers);
-    pSaver->OpenNew(record);  // the engine's AutoNumber comes back into the record
-    pSaver->PutString(fieldIds["CUS_Name"], c.name);
-    pSaver->PutString(fieldIds["CUS_IBAN"], c.iban);
-    pSaver->PutDouble(fieldIds["CUS_Balance"], c.balance);
-    pSaver->PutDate(fieldIds["CUS_Since"], c.since);
-    pSaver->Close();
-    std::printf("  customer %d: %s\n", record.Id(),
-                platform::WideToUtf8(platform::AnsiToWide(c.name)).c_str());
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec)) {
+    std::printf("Preparing %s (customers with encrypted IBAN and balance, documents with a blob)\n",
+                path.c_str());
+    PrepareDatabase(path, password);
+  } else {
+    std::printf("Working on %s\n", path.c_str());
   }
 
-  auto list = [&](const char* title) {
-    std::printf("\n%s\n", title);
-    std::unique_ptr<IRecordsetStrategy> pRecordset = db.CreateRecordsetStrategy(customers);
-    pRecordset->Sort("{" + std::to_string(fieldIds["CUS_Name"]) + "}");
-    pRecordset->Open();
-    for (bool more = !pRecordset->IsEOF(); more; more = pRecordset->MoveNext()) {
-      IDaoLoader& loader = pRecordset->GetLoader();
-      LONG lId = 0;
-      std::string name, iban;
-      double balance = 0;
-      DateParts since{};
-      loader.GetLong(fieldIds["CUS_ID"], lId);
-      loader.GetString(fieldIds["CUS_Name"], name);
-      loader.GetString(fieldIds["CUS_IBAN"], iban);
-      loader.GetDouble(fieldIds["CUS_Balance"], balance);
-      loader.GetDate(fieldIds["CUS_Since"], since);
-      name.resize(std::max<std::size_t>(name.size(), 14), ' ');  // pad by characters
-      std::printf("  %d %s %-34s %10.2f  since %04u-%02u-%02u\n", lId,
-                  platform::WideToUtf8(platform::AnsiToWide(name)).c_str(), iban.c_str(), balance,
-                  since.year, since.month, since.day);
-    }
-  };
-  list("Reading them back through a recordset sorted by name:");
+  const std::string registry = dir + "/registry.db";
+  setenv("VEM_REGISTRY", registry.c_str(), 0);
+  RegisterServer();
+  std::printf("Registered the server in %s\n", std::getenv("VEM_REGISTRY"));
 
-  std::printf("\nWhat the database file holds for the first customer:\n");
+  Check("CoInitialize", CoInitialize(nullptr));
   {
-    dao::DatabasePtr pRaw = dao::CreateDBEngine()->OpenDatabase(
-        _bstr_t(path.c_str()), _variant_t(false), _variant_t(true),
-        _variant_t((";PWD=" + password).c_str()));
-    dao::RecordsetPtr pRs = pRaw->OpenRecordset("SELECT * FROM tblCustomer ORDER BY CUS_ID");
-    for (const char* column : {"CUS_IBAN", "CUS_Balance"})
-      std::printf("  %-11s %s\n", column,
-                  static_cast<const char*>(_bstr_t(pRs->GetCollect(_variant_t(column)))));
-    pRs->Close();
-    pRaw->Close();
+    CLSID clsid{};
+    Check("CLSIDFromProgID", CLSIDFromProgID(u"VemComServer.ComVemServer", &clsid));
+    ComPtr<IComGenericAccessDataModel> pServer;
+    Check("CoCreateInstance", CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER,
+                                               IID_IComGenericAccessDataModel,
+                                               reinterpret_cast<void**>(&pServer)));
+    std::printf("Created VemComServer.ComVemServer through the registry\n");
+
+    ConsoleBackChannel channel;
+    ComPtr<IComDataModel> pModel;
+    Check("CreateAccessDataModel",
+          pServer->CreateAccessDataModel(&channel, _bstr_t(path.c_str()),
+                                         _bstr_t(password.c_str()), &pModel));
+    pServer = nullptr;  // the server object is stateless; the model lives on
+    ComPtr<IComDataModelExt> pModelExt;
+    Check("QueryInterface", pModel->QueryInterface(IID_IComDataModelExt,
+                                                   reinterpret_cast<void**>(&pModelExt)));
+    ULONG ulVersion = 0;
+    Check("GetDriverVersion", pModelExt->GetDriverVersion(&ulVersion));
+    std::printf("Derived the generic data model (driver version 0x%08X)\n", ulVersion);
+
+    const std::string secret = "correct horse battery staple";
+    BYTE salt[8];
+    platform::RandomBytes(salt, sizeof salt);
+    Check("SetSecret",
+          pModel->SetSecret(Bytes(secret), Bytes(std::string(reinterpret_cast<char*>(salt), 8))));
+
+    const Customer kCustomers[] = {
+        {u"Anna Müller", u"DE89 3704 0044 0532 0130 00", 1250.75, 2019, 3, 14},
+        {u"Jean Dupont", u"FR14 2004 1010 0505 0001 3M02 606", -42.5, 2021, 1, 1},
+        {u"María López", u"ES91 2100 0418 4502 0005 1332", 99999.99, 2024, 2, 29},
+    };
+    LONG lFirstId = 0;
+    for (const Customer& c : kCustomers) {
+      LONG lId = 0;
+      AppendCustomer(*pModel, c, lId);
+      if (lFirstId == 0) lFirstId = lId;
+    }
+    std::printf("Appended %zu customers through savers (encrypted fields enciphered)\n",
+                std::size(kCustomers));
+
+    // Edit one record through a recordset: find, update, finish.
+    {
+      ComPtr<IComRecordsetStrategy> pRecordset;
+      Check("CreateComRecordsetStrategy",
+            pModel->CreateComRecordsetStrategy(kCustomer, &pRecordset));
+      Check("Open", pRecordset->Open());
+      Check("FindFirst", pRecordset->FindFirst(_bstr_t("{11} = 'Jean Dupont'")));
+      ComPtr<IComSaver> pSaver;
+      Check("BeginUpdate", pRecordset->BeginUpdate(&pSaver));
+      Check("PutValue", pSaver->PutValue(kCusBalance, _variant_t(157.5)));
+      Check("FinishUpdate", pRecordset->FinishUpdate());
+      std::printf("Updated Jean Dupont's balance through a recordset\n");
+    }
+    ListCustomers(*pModel, "Customers, sorted by name:");
+
+    // A document whose bytes live in the blob store.
+    std::string document = "%PDF-1.4 demo contract for customer " + std::to_string(lFirstId) + "\n";
+    while (document.size() < 200000) document += "lorem ipsum dolor sit amet ";
+    LONG lDocId = 0;
+    {
+      ComPtr<IComBlobStrategy> pBlob;
+      Check("CreateComBlobStrategy", pModel->CreateComBlobStrategy(kDocument, &pBlob));
+      ComPtr<IkivOStream> pOut;
+      Check("OpenWrite", pBlob->OpenWrite(&pOut));
+      for (std::size_t at = 0; at < document.size(); at += 65536) {
+        const std::size_t n = std::min<std::size_t>(65536, document.size() - at);
+        Check("write", pOut->write(static_cast<LONG>(n),
+                                   reinterpret_cast<unsigned char*>(document.data() + at)));
+      }
+      Check("CloseWrite", pBlob->CloseWrite());
+      ComPtr<IComSaver> pSaver;
+      Check("CreateComSaver", pModel->CreateComSaver(kDocument, &pSaver));
+      IdRecord record(kDocument, kDocId);
+      Check("OpenNew", pSaver->OpenNew(&record));
+      Check("PutValue", pSaver->PutValue(kDocCusId, _variant_t(lFirstId)));
+      Check("PutValue", pSaver->PutValue(kDocTitle, _variant_t(u"Contract")));
+      Check("PutValue", pSaver->PutValue(kDocConfidential, _variant_t(true)));
+      Check("SetValueBlob", pSaver->SetValueBlob(kDocData, pBlob));
+      Check("Close", pSaver->Close());
+      lDocId = record.Id();
+    }
+    {
+      ComPtr<IComLoader> pLoader;
+      Check("CreateComLoader", pModel->CreateComLoader(kDocument, &pLoader));
+      IdRecord record(kDocument, kDocId, lDocId);
+      Check("Open", pLoader->Open(&record));
+      ComPtr<IComBlobStrategy> pBlob;
+      Check("CreateComBlobStrategy", pModel->CreateComBlobStrategy(kDocument, &pBlob));
+      Check("GetValueBlob", pLoader->GetValueBlob(kDocData, pBlob));
+      ComPtr<IkivIStream> pIn;
+      if (Check("OpenRead", pBlob->OpenRead(&pIn)) != S_OK) throw Failure("OpenRead", E_FAIL);
+      std::string read;
+      unsigned char buffer[65536];
+      for (LONG lRead = 0; Check("read", pIn->read(sizeof buffer, buffer, &lRead)) == S_OK &&
+                           lRead > 0;)
+        read.append(reinterpret_cast<char*>(buffer), static_cast<std::size_t>(lRead));
+      Check("CloseRead", pBlob->CloseRead());
+      Check("Close", pLoader->Close());
+      std::printf("Stored document %d as a blob of %zu bytes and read it back: %s\n", lDocId,
+                  document.size(), read == document ? "identical" : "DIFFERENT");
+      if (read != document) return 1;
+    }
+
+    const std::string newSecret = "a new secret";
+    Check("ChangeSecret", pModel->ChangeSecret(Bytes(secret), Bytes(newSecret), Bytes("")));
+    ListCustomers(*pModel, "Changed the secret (every encrypted value rewritten); read again:");
+
+    std::printf("Checking the database and its blob files:\n");
+    Check("Check", pModel->Check());
+    channel.EndProgressLine();
+    std::printf("Compacting them:\n");
+    Check("Compact", pModel->Compact());
+    channel.EndProgressLine();
+
+    // The structure hash this client expects of its model.
+    BYTE hash[16] = {};
+    SAFEARRAY* psa = SafeArrayCreateVector(VT_UI1, 0, 16);
+    _variant_t varHash;
+    varHash.vt = VT_ARRAY | VT_UI1;
+    varHash.parray = psa;
+    const HRESULT hrHash = Check("CheckMD5StructureHash", pModelExt->CheckMD5StructureHash(varHash));
+    (void)hash;
+    std::printf("Structure hash check against a zero hash answers %s\n",
+                hrHash == S_FALSE ? "S_FALSE (differs), as it should" : "S_OK");
+    (void)kExpectedStructureHash;
+    (void)Hex;
   }
-
-  const std::string newSecret = "a new secret";
-  std::printf("\nChanging the secret rewrites every encrypted value:\n");
-  db.ChangeSecret(Bytes(secret), static_cast<ULONG>(secret.size()), Bytes(newSecret),
-                  static_cast<ULONG>(newSecret.size()), nullptr, 0);
-  list("Read under the new secret:");
-
-  std::printf("\nReading with the old secret fails as it should:\n");
-  db.SetSecret(Bytes(secret), static_cast<ULONG>(secret.size()), nullptr, 0);
-  try {
-    list("(old secret)");
-  } catch (const vem_error& e) {
-    std::printf("  vem_error: %s\n", e.what());
-  }
-
-  std::printf("\nStructure hash of the model: %s\n", Md5DigestToHex(model.StructureHash()).c_str());
+  CoFreeUnusedLibraries();
+  CoUninitialize();
+  std::printf("Done.\n");
   return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::string dir = argc > 1 ? argv[1] : ".";
-  try {
-    return Run(dir);
-  } catch (const vem_error& e) {
-    std::fprintf(stderr, "vem_error: %s (code 0x%X)\n", e.what(), static_cast<unsigned>(e.code()));
-  } catch (const _com_error& e) {
-    std::fprintf(stderr, "engine error 0x%X: %s\n", static_cast<unsigned>(e.Error()),
-                 static_cast<const char*>(e.Description()));
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "error: %s\n", e.what());
+  namespace fs = std::filesystem;
+  std::string dir;
+  bool bTemporary = false;
+  std::error_code ec;
+  if (argc > 1) {
+    dir = argv[1];
+    fs::create_directories(dir, ec);
+  } else {
+    char pattern[] = "/tmp/vem_demo.XXXXXX";
+    if (mkdtemp(pattern) == nullptr) {
+      std::perror("vem_demo: mkdtemp");
+      return 1;
+    }
+    dir = pattern;
+    bTemporary = true;
   }
-  return 1;
+  int rc = 1;
+  try {
+    rc = Run(dir);
+  } catch (const Failure& f) {
+    f.Print();
+  } catch (const _com_error& e) {
+    std::fprintf(stderr, "vem_demo: preparing the database failed with 0x%08X: %s\n",
+                 static_cast<unsigned>(e.Error()), e.ErrorMessage());
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "vem_demo: %s\n", e.what());
+  }
+  if (bTemporary) fs::remove_all(dir, ec);
+  return rc;
 }

@@ -21,6 +21,7 @@ inline constexpr DWORD ERROR_SHARING_VIOLATION = 32;
 inline constexpr DWORD ERROR_HANDLE_EOF = 38;
 inline constexpr DWORD ERROR_FILE_EXISTS = 80;
 inline constexpr DWORD ERROR_MOD_NOT_FOUND = 126;
+inline constexpr DWORD ERROR_PROC_NOT_FOUND = 127;
 inline constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 inline constexpr DWORD ERROR_DISK_FULL = 112;
 inline constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
@@ -198,6 +199,20 @@ extern "C" {
 // characters and its terminator, nSize, and ERROR_INSUFFICIENT_BUFFER. 0 and
 // ERROR_MOD_NOT_FOUND for an address that is no module's.
 DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
+
+// A function of a module, as the C library's function pointer type.
+using FARPROC = void (*)();
+
+// Loads the shared library at lpLibFileName (or takes one more reference to
+// it when it is loaded) and answers its HMODULE; null with
+// ERROR_MOD_NOT_FOUND when it cannot be loaded.
+HMODULE LoadLibraryA(LPCSTR lpLibFileName);
+// The exported function lpProcName of hModule; null with ERROR_PROC_NOT_FOUND
+// when it has none, ERROR_INVALID_HANDLE for no loaded module.
+FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
+// Gives back the reference LoadLibraryA took; the module is unloaded with
+// its last reference.
+BOOL FreeLibrary(HMODULE hLibModule);
 
 }  // extern "C"
 

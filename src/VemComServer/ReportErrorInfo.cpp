@@ -11,10 +11,16 @@
 #include "Platform/Unknwn.h"
 
 void ReportErrorInfo(REFCLSID clsid, LPCOLESTR szDescription, REFIID iid) noexcept {
-  (void)clsid;  // the source (ProgID of clsid) is set once the registry answers ProgIDs
   ICreateErrorInfo* pCreate = nullptr;
   if (FAILED(CreateErrorInfo(&pCreate)) || pCreate == nullptr) return;
   pCreate->SetGUID(iid);
+  // The source is the class's ProgID when it has one (only registered
+  // classes do); none is no failure.
+  LPOLESTR szProgId = nullptr;
+  if (SUCCEEDED(ProgIDFromCLSID(clsid, &szProgId)) && szProgId != nullptr) {
+    pCreate->SetSource(szProgId);
+    CoTaskMemFree(szProgId);
+  }
   pCreate->SetDescription(const_cast<LPOLESTR>(szDescription));
   IErrorInfo* pInfo = nullptr;
   if (SUCCEEDED(pCreate->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&pInfo))) &&
