@@ -106,7 +106,12 @@ void RunCreate(const CreateOptions& options) {
 
   const DatabaseSchema schema = LoadSchema(options.schema);
   SecretBuffer password;
-  if (!options.passwordFile.empty()) password = ReadSecret(options.passwordFile, "password file");
+  if (!options.passwordFile.empty()) {
+    password = ReadSecret(options.passwordFile, "password file");
+    if (password.empty())
+      throw CommandFailure("the password file " + options.passwordFile +
+                           " is empty; leave out --password-file for a database without password");
+  }
 
   TempDatabase temp((target.parent_path() /
                      ("." + target.filename().string() + ".vem-create-" + std::to_string(getpid())))

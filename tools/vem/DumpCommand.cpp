@@ -12,6 +12,7 @@
 // Plain output lists each record as "name: value" lines; --csv writes one
 // header line and one line per record (RFC 4180 quoting, NULL as empty).
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <iostream>
@@ -225,6 +226,20 @@ void RunDump(const DumpOptions& options) {
     }
   }
 
+  // An encrypted value is bound to its table's name: read through a query
+  // (another name) it cannot authenticate, with any secret.
+  dao::QueryDefPtr pQuery;
+  const bool bQuery = SUCCEEDED(db.GetEngineDatabase().GetQueryDefs()->get_Item(
+                          _variant_t(dao::Bstr(AnsiToUtf8(pRecord->m_name))), &pQuery)) &&
+                      pQuery;
+  const bool bDecipher = bSecret && !bQuery;
+  if (bSecret && bQuery &&
+      std::any_of(pRecord->m_fields.begin(), pRecord->m_fields.end(),
+                  [](const auto& pField) { return pField->m_bCrypt; }))
+    std::cerr << "vem dump: note: " << options.table
+              << " is a query; its encrypted fields are bound to their tables and show as "
+                 "<encrypted>: dump the tables to read them\n";
+
   std::unique_ptr<IRecordsetStrategy> pStrategy = db.CreateRecordsetStrategy(*pRecord);
   auto& strategy = static_cast<DaoRecordsetStrategy&>(*pStrategy);
   std::unique_ptr<IBlobStrategy> pBlob;
@@ -247,7 +262,7 @@ void RunDump(const DumpOptions& options) {
       if (pField->m_bCrypt) {
         if (strategy.HoldsNoText(pField->m_lID))
           cells.emplace_back(std::nullopt);
-        else if (!bSecret)
+        else if (!bDecipher)
           cells.emplace_back("<encrypted>");
         else {
           try {

@@ -75,11 +75,16 @@ void SurveyColumns(dao::TableDef& table, const std::string& tableName, Survey& s
   dao::FieldsPtr pFields = table.GetFields();
   for (short j = 0; j < pFields->GetCount(); ++j) {
     dao::FieldPtr pField = pFields->GetItem(_variant_t(static_cast<LONG>(j)));
+    const short fieldType = pField->GetType();
+    if (fieldType == dao::dbCurrency || fieldType == dao::dbSingle || fieldType == dao::dbBinary ||
+        fieldType == dao::dbLongBinary || fieldType == dao::dbGUID)
+      survey.warnings.push_back("field " + tableName + "." + dao::Utf8(pField->GetName()) +
+                                ": its engine type has no type in the model, which takes it as a "
+                                "STRING of no length");
     const std::optional<std::string> description =
         TextProperty(*pField->GetProperties(), "Description");
     if (!description) continue;
-    const std::string where =
-        "field " + tableName + "." + Utf8(dao::Utf8(pField->GetName())) + ": ";
+    const std::string where = "field " + tableName + "." + dao::Utf8(pField->GetName()) + ": ";
     const short type = pField->GetType();
     const bool bText = type == dao::dbText || type == dao::dbMemo;
     if (GADM::MatchDescription(*description, K::BLOB, K::BLOB) == K::BLOB) {
