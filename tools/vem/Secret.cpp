@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -70,24 +71,31 @@ void WipeString(std::string& text) noexcept {
 SecretBuffer ReadSecret(const std::string& source, const char* what) {
   const bool bStdin = source == "-";
   const std::string name = bStdin ? std::string("standard input") : what + (" " + source);
-  const int fd = bStdin ? STDIN_FILENO : open(source.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw CommandFailure("cannot open " + name + ": " + std::strerror(errno));
+  // The file's descriptor, closed on every way out (standard input stays).
+  struct Descriptor {
+    int fd;
+    bool bOwned;
+    ~Descriptor() {
+      if (bOwned && fd >= 0) close(fd);
+    }
+  } file{bStdin ? STDIN_FILENO : open(source.c_str(), O_RDONLY | O_CLOEXEC), !bStdin};
+  if (file.fd < 0) throw CommandFailure("cannot open " + name + ": " + std::strerror(errno));
   SecretBuffer secret;
   char chunk[256];
+  struct ChunkWipe {
+    char* p;
+    std::size_t n;
+    ~ChunkWipe() { explicit_bzero(p, n); }
+  } wipe{chunk, sizeof chunk};
   for (;;) {
-    const ssize_t n = read(fd, chunk, sizeof chunk);
+    const ssize_t n = read(file.fd, chunk, sizeof chunk);
     if (n == 0) break;
     if (n < 0) {
       if (errno == EINTR) continue;
-      const int error = errno;
-      explicit_bzero(chunk, sizeof chunk);
-      if (!bStdin) close(fd);
-      throw CommandFailure("cannot read " + name + ": " + std::strerror(error));
+      throw CommandFailure("cannot read " + name + ": " + std::strerror(errno));
     }
     secret.Append(chunk, static_cast<std::size_t>(n));
   }
-  explicit_bzero(chunk, sizeof chunk);
-  if (!bStdin) close(fd);
   secret.TrimLineEnd();
   return secret;
 }

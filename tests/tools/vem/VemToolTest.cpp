@@ -255,6 +255,23 @@ TEST_F(VemTool, FailuresAreClearErrorsWithTheirExitStatus) {
     EXPECT_NE(run.err.find(c.expected), std::string::npos) << run.err;
   }
   EXPECT_EQ(fs::last_write_time(db), before);
+
+  {  // a change of secret leaves a key check value: the old secret is refused up front
+    GADM model(nullptr, db, "pw1");
+    model.GetDatabase(0).SetSecret(reinterpret_cast<const BYTE*>("s3cret"), 6, nullptr, 0);
+    model.GetDatabase(0).ChangeSecret(nullptr, 0, reinterpret_cast<const BYTE*>("n3w"), 3, nullptr,
+                                      0);
+  }
+  const Outcome stale = Vem(
+      {"dump", db, "tblCustomer", "--password-file", File("pw"), "--secret-file", File("secret")});
+  EXPECT_EQ(stale.status, 1);
+  EXPECT_NE(stale.err.find("vem dump: wrong secret for " + db + ": it does not match"),
+            std::string::npos)
+      << stale.err;
+  EXPECT_EQ(
+      Vem({"dump", db, "tblCustomer", "--password-file", File("pw"), "--secret-file", "-"}, "n3w")
+          .status,
+      0);
   const Outcome help = Vem({"create", "--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("--schema"), std::string::npos);
