@@ -413,6 +413,58 @@ DatabaseSchema ReadSchema(const json& root) {
   return schema;
 }
 
+// Refuses a key that an object holds twice, which the parser would settle
+// silently by keeping the last one: in a hand-written file the first is as
+// likely to be the one meant. Follows the parser's events to know the JSON
+// pointer of each value.
+class DuplicateKeyCheck {
+ public:
+  bool operator()(int /*depth*/, json::parse_event_t event, json& parsed) {
+    switch (event) {
+      case json::parse_event_t::object_start:
+      case json::parse_event_t::array_start:
+        m_frames.push_back({Path(), event == json::parse_event_t::object_start, {}, {}, 0});
+        break;
+      case json::parse_event_t::key: {
+        Frame& frame = m_frames.back();
+        frame.key = parsed.get<std::string>();
+        if (!frame.keys.insert(frame.key).second)
+          Fail(frame.path + "/" + Token(frame.key),
+               "the key \"" + frame.key + "\" comes twice in this object");
+        break;
+      }
+      case json::parse_event_t::object_end:
+      case json::parse_event_t::array_end:
+        m_frames.pop_back();
+        Advance();
+        break;
+      case json::parse_event_t::value:
+        Advance();
+        break;
+    }
+    return true;
+  }
+
+ private:
+  struct Frame {
+    std::string path;  // JSON pointer of the object or array
+    bool bObject;
+    std::set<std::string> keys;
+    std::string key;  // the member being read
+    std::size_t index;
+  };
+  // The pointer of the value that begins now.
+  std::string Path() const {
+    if (m_frames.empty()) return "";
+    const Frame& f = m_frames.back();
+    return f.path + "/" + (f.bObject ? Token(f.key) : std::to_string(f.index));
+  }
+  void Advance() {
+    if (!m_frames.empty() && !m_frames.back().bObject) ++m_frames.back().index;
+  }
+  std::vector<Frame> m_frames;
+};
+
 // Line and column (from 1) of byte offset `byte` (from 1, as the parser
 // reports it) of text.
 std::pair<std::size_t, std::size_t> LineColumn(const std::string& text, std::size_t byte) {
@@ -440,7 +492,9 @@ DatabaseSchema LoadSchema(const std::string& path) {
   const std::string text = content.str();
   json root;
   try {
-    root = json::parse(text);
+    root = json::parse(text, DuplicateKeyCheck());
+  } catch (const SchemaError& e) {
+    throw CommandFailure(path + ": " + e.where + ": " + e.what);
   } catch (const json::parse_error& e) {
     const auto [line, column] = LineColumn(text, e.byte);
     std::string what = e.what();
