@@ -204,7 +204,14 @@ void RunDump(const DumpOptions& options) {
   if (!options.passwordFile.empty()) password = ReadSecret(options.passwordFile, "password file");
   const bool bSecret = !options.secretFile.empty();
   SecretBuffer secret;
-  if (bSecret) secret = ReadSecret(options.secretFile, "secret file");
+  if (bSecret) {
+    secret = ReadSecret(options.secretFile, "secret file");
+    if (secret.empty())
+      throw CommandFailure(
+          "the secret from " +
+          (options.secretFile == "-" ? std::string("standard input") : options.secretFile) +
+          " is empty");
+  }
   std::unique_ptr<GADM> pModel = OpenModel(options.database, password);
   std::string known;
   const SRecordDef* pRecord = FindRecordDef(*pModel, options.table, known);
