@@ -5,8 +5,8 @@
 // database properties.
 //
 // Two levels:
-//   - builders (AddTable, AddQuery, SetLongProperty, SetTextProperty) for a
-//     test that needs a database of its own shape;
+//   - builders (AddTable, AddQuery, SetLongProperty, SetTextProperty), shared
+//     with `vem create`, for a test that needs a database of its own shape;
 //   - CreateFixtureDatabase, the one realistic database that later tests can
 //     rely on. Its content is listed below; the ids are those of the generic
 //     model (GADM) built from it.
@@ -78,6 +78,7 @@
 #include <string>
 #include <vector>
 
+#include "DatabaseBuilder.h"
 #include "Engine/Dao.h"
 #include "Platform/WinTypes.h"
 
@@ -88,51 +89,22 @@ inline constexpr LONG kFixtureDriverVersion = 0x01010000;
 inline constexpr LONG kFixtureEnumRecordDefMax = 20;
 inline constexpr LONG kFixtureEnumFieldMax = 50;
 
-// A column of AddTable. type is a DAO DataTypeEnum value (dao::dbLong, ...).
-struct FixtureField {
-  std::string name;
-  short type = dao::dbLong;
-  LONG size = 0;  // Text columns; 0 gives the engine's default
-  bool autoNumber = false;
-  std::optional<std::string> description;
-  std::optional<LONG> enumId;
-};
-
-struct FixtureTable {
-  std::string name;
-  std::vector<FixtureField> fields;
-  std::vector<std::string> primaryKey;  // field names; none: no primary index
-  std::optional<std::string> description;
-  std::optional<LONG> enumId;
-};
-
-// A query; field properties are set on the query's fields by name.
-struct FixtureQuery {
-  std::string name;
-  std::string sql;
-  std::optional<std::string> description;
-  std::optional<LONG> enumId;
-  std::vector<std::pair<std::string, std::string>> fieldDescriptions;
-  std::vector<std::pair<std::string, LONG>> fieldEnums;
-};
+// The builders are those of `vem create` (tools/vem/DatabaseBuilder.h).
+using FixtureField = vemtool::FieldSpec;
+using FixtureTable = vemtool::TableSpec;
+using FixtureQuery = vemtool::QuerySpec;
+using vemtool::AddBlobTables;
+using vemtool::AddQuery;
+using vemtool::AddTable;
+using vemtool::CreateDatabase;
+using vemtool::SetLongProperty;
+using vemtool::SetTextProperty;
 
 struct FixtureOptions {
   std::string password = kFixturePassword;
   std::optional<LONG> driverVersion = kFixtureDriverVersion;  // nullopt: no property
   bool withCounters = true;  // "EnumRecordDefMax" = 20, "EnumFieldMax" = 50
 };
-
-// A new database file at path (";PWD=" + password when not empty). Raises
-// _com_error as the engine does.
-dao::DatabasePtr CreateDatabase(const std::string& path, const std::string& password = "");
-
-void AddTable(dao::Database& db, const FixtureTable& table);
-void AddQuery(dao::Database& db, const FixtureQuery& query);
-// Sets a database property (creating and appending it when missing).
-void SetLongProperty(dao::Database& db, const std::string& name, LONG lValue);
-void SetTextProperty(dao::Database& db, const std::string& name, const std::string& value);
-// Creates tblBLOB_FILES and tblBLOB_BLOCKS.
-void AddBlobTables(dao::Database& db);
 
 // Creates the fixture database described above at path (which must not
 // exist) and closes it.
