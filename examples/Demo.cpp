@@ -26,6 +26,7 @@
 
 #include "DatabaseBuilder.h"
 #include "Platform/ComUtil.h"
+#include "Platform/Random.h"
 #include "Platform/Text.h"
 #include "Platform/Win32.h"
 #include "vem/vem.h"
@@ -47,15 +48,13 @@ enum : LONG {
   kDocPages = 23,
   kDocConfidential = 24,
   kDocData = 25,
+  kCustomerDocuments = 3,
 };
 
-// The structure hash this client was written for: the model derived from a
-// database of the layout below at driver version 1.1.
-constexpr char kExpectedStructureHash[] = "see PrintStructureHash";
-
-std::string Utf8(const char16_t* sz) {
-  return platform::WideToUtf8(std::u16string_view(sz != nullptr ? sz : u""));
-}
+// The structure hash of the model this client was written for: the generic
+// model of a database made as below (or by `vem create` from
+// examples/schema/demo.json).
+constexpr char kExpectedStructureHash[] = "dfcaf2e6a4e581aa1d24b5a429ef41de";
 
 std::string Utf8(BSTR b) {
   return platform::WideToUtf8(std::u16string_view(b != nullptr ? b : u"", SysStringLen(b)));
@@ -218,6 +217,7 @@ void PrepareDatabase(const std::string& path, const std::string& password) {
   vemtool::SetLongProperty(*pDb, "vemDriverVersion", 0x01010000);
   vemtool::SetLongProperty(*pDb, "EnumRecordDefMax", 100);
   vemtool::SetLongProperty(*pDb, "EnumFieldMax", 1000);
+  vemtool::SetLongProperty(*pDb, "vemDatabaseVersion", 1);
   vemtool::AddTable(*pDb, {"tblCustomer",
                            {{"CUS_ID", dao::dbLong, 0, true, {}, kCusId},
                             {"CUS_Name", dao::dbText, 50, false, {}, kCusName, true},
@@ -228,19 +228,26 @@ void PrepareDatabase(const std::string& path, const std::string& password) {
                            "DM customers",
                            kCustomer,
                            {{"ixCustomerName", {"CUS_Name"}, false}}});
-  vemtool::AddTable(*pDb, {"tblDocument",
-                           {{"DOC_ID", dao::dbLong, 0, true, {}, kDocId},
-                            {"DOC_CUS_ID", dao::dbLong, 0, false, {}, kDocCusId, true},
-                            {"DOC_Title", dao::dbText, 100, false, {}, kDocTitle},
-                            {"DOC_Pages", dao::dbInteger, 0, false, {}, kDocPages},
-                            {"DOC_Confidential", dao::dbText, 40, false, "CRYPT BOOL",
-                             kDocConfidential},
-                            {"DOC_Data", dao::dbLong, 0, false, "BLOB", kDocData}},
-                           {"DOC_ID"},
-                           "DM documents",
-                           kDocument,
-                           {{"ixDocumentCustomer", {"DOC_CUS_ID"}, false}}});
+  vemtool::AddTable(*pDb,
+                    {"tblDocument",
+                     {{"DOC_ID", dao::dbLong, 0, true, {}, kDocId},
+                      {"DOC_CUS_ID", dao::dbLong, 0, false, {}, kDocCusId, true},
+                      {"DOC_Title", dao::dbText, 100, false, {}, kDocTitle},
+                      {"DOC_Pages", dao::dbInteger, 0, false, {}, kDocPages},
+                      {"DOC_Confidential", dao::dbText, 40, false, "CRYPT BOOL", kDocConfidential},
+                      {"DOC_Data", dao::dbLong, 0, false, "BLOB", kDocData}},
+                     {"DOC_ID"},
+                     "DM documents",
+                     kDocument,
+                     {{"ixDocumentCustomer", {"DOC_CUS_ID"}, false}}});
   vemtool::AddBlobTables(*pDb);
+  vemtool::AddQuery(*pDb, {"qryCustomerDocuments",
+                           "SELECT CUS_ID, CUS_Name, DOC_ID, DOC_Title FROM tblCustomer INNER JOIN "
+                           "tblDocument ON tblCustomer.CUS_ID = tblDocument.DOC_CUS_ID",
+                           "DM documents with their customer",
+                           kCustomerDocuments,
+                           {{"DOC_ID", "ID"}},
+                           {}});
   pDb->Close();
 }
 
@@ -276,6 +283,15 @@ void AppendCustomer(IComDataModel& model, const Customer& c, LONG& lId) {
   lId = record.Id();
 }
 
+// text padded with blanks to width characters (UTF-8).
+std::string Padded(std::string text, std::size_t width) {
+  std::size_t characters = 0;
+  for (char c : text)
+    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++characters;
+  if (characters < width) text.append(width - characters, ' ');
+  return text;
+}
+
 void ListCustomers(IComDataModel& model, const char* szTitle) {
   std::printf("%s\n", szTitle);
   ComPtr<IComRecordsetStrategy> pRecordset;
@@ -286,7 +302,8 @@ void ListCustomers(IComDataModel& model, const char* szTitle) {
   Check("GetComLoader", pRecordset->GetComLoader(&pLoader));
   VARIANT_BOOL bEof = VARIANT_FALSE;
   Check("_EOF", pRecordset->_EOF(&bEof));
-  for (HRESULT hr = bEof ? S_FALSE : S_OK; hr == S_OK; hr = Check("MoveNext", pRecordset->MoveNext())) {
+  for (HRESULT hr = bEof ? S_FALSE : S_OK; hr == S_OK;
+       hr = Check("MoveNext", pRecordset->MoveNext())) {
     _variant_t id, name, iban, balance;
     Check("GetValue", pLoader->GetValue(kCusId, &id));
     Check("GetValue", pLoader->GetValue(kCusName, &name));
@@ -294,19 +311,10 @@ void ListCustomers(IComDataModel& model, const char* szTitle) {
     Check("GetValue", pLoader->GetValue(kCusBalance, &balance));
     USHORT y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0, ms = 0;
     Check("GetValueDate", pLoader->GetValueDate(kCusSince, &y, &mo, &d, &h, &mi, &s, &ms));
-    std::printf("  %d %-16s %-34s %10.2f  since %04u-%02u-%02u\n", id.lVal,
-                Utf8(name.bstrVal).c_str(), Utf8(iban.bstrVal).c_str(), balance.dblVal, y, mo, d);
+    std::printf("  %d %s %s %10.2f  since %04u-%02u-%02u\n", id.lVal,
+                Padded(Utf8(name.bstrVal), 14).c_str(), Padded(Utf8(iban.bstrVal), 34).c_str(),
+                balance.dblVal, y, mo, d);
   }
-}
-
-std::string Hex(const BYTE* p, std::size_t n) {
-  std::string hex;
-  char two[3];
-  for (std::size_t i = 0; i < n; ++i) {
-    std::snprintf(two, sizeof two, "%02x", p[i]);
-    hex += two;
-  }
-  return hex;
 }
 
 int Run(const std::string& dir) {
@@ -331,20 +339,20 @@ int Run(const std::string& dir) {
     CLSID clsid{};
     Check("CLSIDFromProgID", CLSIDFromProgID(u"VemComServer.ComVemServer", &clsid));
     ComPtr<IComGenericAccessDataModel> pServer;
-    Check("CoCreateInstance", CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER,
-                                               IID_IComGenericAccessDataModel,
-                                               reinterpret_cast<void**>(&pServer)));
+    Check("CoCreateInstance",
+          CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IComGenericAccessDataModel,
+                           reinterpret_cast<void**>(&pServer)));
     std::printf("Created VemComServer.ComVemServer through the registry\n");
 
     ConsoleBackChannel channel;
     ComPtr<IComDataModel> pModel;
     Check("CreateAccessDataModel",
-          pServer->CreateAccessDataModel(&channel, _bstr_t(path.c_str()),
-                                         _bstr_t(password.c_str()), &pModel));
+          pServer->CreateAccessDataModel(&channel, _bstr_t(path.c_str()), _bstr_t(password.c_str()),
+                                         &pModel));
     pServer = nullptr;  // the server object is stateless; the model lives on
     ComPtr<IComDataModelExt> pModelExt;
-    Check("QueryInterface", pModel->QueryInterface(IID_IComDataModelExt,
-                                                   reinterpret_cast<void**>(&pModelExt)));
+    Check("QueryInterface",
+          pModel->QueryInterface(IID_IComDataModelExt, reinterpret_cast<void**>(&pModelExt)));
     ULONG ulVersion = 0;
     Check("GetDriverVersion", pModelExt->GetDriverVersion(&ulVersion));
     std::printf("Derived the generic data model (driver version 0x%08X)\n", ulVersion);
@@ -406,7 +414,7 @@ int Run(const std::string& dir) {
       Check("PutValue", pSaver->PutValue(kDocCusId, _variant_t(lFirstId)));
       Check("PutValue", pSaver->PutValue(kDocTitle, _variant_t(u"Contract")));
       Check("PutValue", pSaver->PutValue(kDocConfidential, _variant_t(true)));
-      Check("SetValueBlob", pSaver->SetValueBlob(kDocData, pBlob));
+      Check("SetValueBlob", pSaver->SetValueBlob(kDocData, pBlob.get()));
       Check("Close", pSaver->Close());
       lDocId = record.Id();
     }
@@ -417,13 +425,13 @@ int Run(const std::string& dir) {
       Check("Open", pLoader->Open(&record));
       ComPtr<IComBlobStrategy> pBlob;
       Check("CreateComBlobStrategy", pModel->CreateComBlobStrategy(kDocument, &pBlob));
-      Check("GetValueBlob", pLoader->GetValueBlob(kDocData, pBlob));
+      Check("GetValueBlob", pLoader->GetValueBlob(kDocData, pBlob.get()));
       ComPtr<IkivIStream> pIn;
       if (Check("OpenRead", pBlob->OpenRead(&pIn)) != S_OK) throw Failure("OpenRead", E_FAIL);
       std::string read;
       unsigned char buffer[65536];
-      for (LONG lRead = 0; Check("read", pIn->read(sizeof buffer, buffer, &lRead)) == S_OK &&
-                           lRead > 0;)
+      for (LONG lRead = 0;
+           Check("read", pIn->read(sizeof buffer, buffer, &lRead)) == S_OK && lRead > 0;)
         read.append(reinterpret_cast<char*>(buffer), static_cast<std::size_t>(lRead));
       Check("CloseRead", pBlob->CloseRead());
       Check("Close", pLoader->Close());
@@ -443,18 +451,25 @@ int Run(const std::string& dir) {
     Check("Compact", pModel->Compact());
     channel.EndProgressLine();
 
-    // The structure hash this client expects of its model.
-    BYTE hash[16] = {};
+    // The model must be the one this client was written for.
     SAFEARRAY* psa = SafeArrayCreateVector(VT_UI1, 0, 16);
-    _variant_t varHash;
+    if (psa == nullptr) throw Failure("SafeArrayCreateVector", E_OUTOFMEMORY);
+    BYTE* pHash = nullptr;
+    SafeArrayAccessData(psa, reinterpret_cast<void**>(&pHash));
+    for (int i = 0; i < 16; ++i)
+      pHash[i] =
+          static_cast<BYTE>(std::stoi(std::string(kExpectedStructureHash + 2 * i, 2), nullptr, 16));
+    SafeArrayUnaccessData(psa);
+    VARIANT varHash;
+    VariantInit(&varHash);
     varHash.vt = VT_ARRAY | VT_UI1;
     varHash.parray = psa;
-    const HRESULT hrHash = Check("CheckMD5StructureHash", pModelExt->CheckMD5StructureHash(varHash));
-    (void)hash;
-    std::printf("Structure hash check against a zero hash answers %s\n",
-                hrHash == S_FALSE ? "S_FALSE (differs), as it should" : "S_OK");
-    (void)kExpectedStructureHash;
-    (void)Hex;
+    const HRESULT hrHash = pModelExt->CheckMD5StructureHash(varHash);
+    VariantClear(&varHash);
+    Check("CheckMD5StructureHash", hrHash);
+    std::printf("Structure hash %s: %s\n", kExpectedStructureHash,
+                hrHash == S_OK ? "the model is the one this client was written for"
+                               : "the model differs from the one this client was written for");
   }
   CoFreeUnusedLibraries();
   CoUninitialize();
