@@ -15,4 +15,4 @@ if [ -x "$build/bench/sqlcipher_bench" ]; then
 fi
 # name,iterations,real_time,... : keep the medians.
 awk -F, '$1 ~ /_median"?$/ { gsub(/"/, "", $1); sub(/_median$/, "", $1);
-  split($1, p, "/"); printf "%-10s %-12s %10.1f ms\n", p[1], p[2], $3 }' "$out" | sort
+  split($1, p, "/"); printf "%-10s %-12s %10.1f ms  (CPU %8.1f ms)\n", p[1], p[2], $3, $4 }' "$out" | sort
