@@ -111,9 +111,9 @@ class DaoDatabase : public IDatabase {
   // once, in the order of the record definitions. Each value's plain bytes
   // are deciphered exactly as stored (read key state, stored format),
   // whatever the field's type and whether or not they make a valid value of
-  // it, and enciphered again (write key state, target format) as their own
-  // update: every value reads the same afterwards, and no value can block
-  // the walk. NULL columns have no value and are skipped, except the NULL
+  // it, and enciphered again (write key state, target format), all values
+  // of a record in one update: every value reads the same afterwards, and
+  // no value can block the walk. NULL columns have no value and are skipped, except the NULL
   // that format 1.0 stores for an empty text when the target is format 1.1;
   // fields of a type without a value to encipher (BLOB, unknown codes) are
   // not touched. Runs outside a transaction and stops at the first error (a
