@@ -33,16 +33,33 @@ inline constexpr std::size_t kNoteChars = 34;
 inline constexpr char kSecretA[] = "erstes Geheimnis";
 inline constexpr char kSecretB[] = "zweites Geheimnis";
 
-inline std::string Name(int id) {
-  char text[64];
-  std::snprintf(text, sizeof text, "Kundin %08d, Filiale Nord-Ost", id);
-  return std::string(text, kNameChars);
+// The texts of every record, made once (outside every timed region).
+struct Texts {
+  Texts() {
+    names.reserve(static_cast<std::size_t>(Records()));
+    notes.reserve(static_cast<std::size_t>(Records()));
+    char text[64];
+    for (int id = 1; id <= Records(); ++id) {
+      std::snprintf(text, sizeof text, "Kundin %08d, Filiale Nord-Ost", id);
+      names.emplace_back(text, kNameChars);
+      std::snprintf(text, sizeof text, "Vermerk %08d: Zahlung erhalten ok", id);
+      notes.emplace_back(text, kNoteChars);
+    }
+  }
+  std::vector<std::string> names, notes;
+};
+
+inline const Texts& TheTexts() {
+  static const Texts texts;
+  return texts;
 }
 
-inline std::string Note(int id) {
-  char text[64];
-  std::snprintf(text, sizeof text, "Vermerk %08d: Zahlung erhalten ok", id);
-  return std::string(text, kNoteChars);
+inline const std::string& Name(int id) {
+  return TheTexts().names[static_cast<std::size_t>(id - 1)];
+}
+
+inline const std::string& Note(int id) {
+  return TheTexts().notes[static_cast<std::size_t>(id - 1)];
 }
 
 inline double Amount(int id) {
