@@ -194,6 +194,13 @@ class DaoDatabase : public IDatabase {
   void ReencryptAllAtomically(const std::function<void()>& beforeCommit);
   // Re-enciphers the columns of the table of recordDef, record by record.
   void ReencryptTable(const SRecordDef& recordDef, const std::vector<WalkColumn>& columns);
+  // The same walk straight on the engine's connection, for a table whose
+  // values are all as this driver writes them. Answers false, having
+  // undone everything it wrote, when anything is out of the ordinary (a
+  // value, an id or a column the engine would treat differently, a value
+  // that does not decipher, any SQLite error): ReencryptTable then walks
+  // the table and meets the same situation exactly as it always has.
+  bool ReencryptTableDirectly(const SRecordDef& recordDef, const std::vector<WalkColumn>& columns);
   // True while this database's connection is inside a transaction (which
   // the engine always begins holding the write lock).
   bool InWriteTransaction();

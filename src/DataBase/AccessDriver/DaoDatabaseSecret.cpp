@@ -178,7 +178,10 @@ void DaoDatabase::ReencryptAll() {
         table.columns.push_back({pField.get(), &recordDef});
     }
   });
-  for (const WalkTable& table : tables) ReencryptTable(*table.pRecordDef, table.columns);
+  for (const WalkTable& table : tables) {
+    if (!ReencryptTableDirectly(*table.pRecordDef, table.columns))
+      ReencryptTable(*table.pRecordDef, table.columns);
+  }
 }
 
 void DaoDatabase::ReencryptTable(const SRecordDef& recordDef,
