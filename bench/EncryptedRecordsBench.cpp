@@ -22,6 +22,12 @@
 //   Rekey      the change of secret of the whole file (Driver:
 //              ChangeSecret, alternating between two secrets; rewrites
 //              every encrypted value).
+// The cipher's share: Append/DriverNoCipher and Scan/DriverNoCipher repeat
+// the driver's append and scan with Note and Amount declared plain texts
+// (holding the same cipher texts); Encrypt/Bare and Decrypt/Bare call the
+// field cipher directly on the same 200,000 values. (Driver - NoCipher) /
+// Bare is the cost of the cipher on the saver and loader paths relative to
+// the bare cipher.
 // Run with repetitions interleaved for stable medians, e.g.
 //   encrypted_records_bench --benchmark_repetitions=7
 //     --benchmark_enable_random_interleaving=true
@@ -40,6 +46,7 @@
 
 #include "DataBase/AccessDriver/DaoDatabase.h"
 #include "DataBase/AccessDriver/DaoException.h"
+#include "DataBase/AccessDriver/FieldCipher.h"
 #include "DataBase/AccessDriver/ILoader.h"
 #include "DataBase/AccessDriver/IRecord.h"
 #include "DataBase/AccessDriver/IRecordsetStrategy.h"
@@ -69,7 +76,10 @@ ULONG Length(const char* text) {
 // The client callback that defines tblPerson over one database file.
 class PersonCallback : public IComStaticDataModelCallback {
  public:
-  explicit PersonCallback(std::string path) : m_path(std::move(path)) {}
+  // bCrypt false: Note and Amount are declared plain texts, so that their
+  // stored cipher texts are read and written as they are (the no-cipher
+  // baseline of the loader and saver paths).
+  PersonCallback(std::string path, bool bCrypt) : m_path(std::move(path)), m_bCrypt(bCrypt) {}
 
   STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override {
     if (riid == IID_IUnknown || riid == IID_IComStaticDataModelCallback) {
@@ -88,8 +98,10 @@ class PersonCallback : public IComStaticDataModelCallback {
   STDMETHOD(defFieldDefs)(IComStaticDataModelCreator* c) override {
     HRESULT hr = c->AddFieldDef(kID, _bstr_t("ID"), 7, -1, VARIANT_FALSE);
     if (SUCCEEDED(hr)) hr = c->AddFieldDef(kName, _bstr_t("Name"), 1, 30, VARIANT_FALSE);
-    if (SUCCEEDED(hr)) hr = c->AddFieldDef(kNote, _bstr_t("Note"), 1, 100, VARIANT_TRUE);
-    if (SUCCEEDED(hr)) hr = c->AddFieldDef(kAmount, _bstr_t("Amount"), 10, -1, VARIANT_TRUE);
+    const VARIANT_BOOL crypt = m_bCrypt ? VARIANT_TRUE : VARIANT_FALSE;
+    if (SUCCEEDED(hr)) hr = c->AddFieldDef(kNote, _bstr_t("Note"), 1, 100, crypt);
+    if (SUCCEEDED(hr))
+      hr = c->AddFieldDef(kAmount, _bstr_t("Amount"), m_bCrypt ? 10 : 1, 48, crypt);
     return hr;
   }
   STDMETHOD(defRecordDefs)(IComStaticDataModelCreator* c) override {
@@ -103,6 +115,7 @@ class PersonCallback : public IComStaticDataModelCallback {
 
  private:
   std::string m_path;
+  bool m_bCrypt;
 };
 
 // A client record identified by its LONG id.
@@ -123,8 +136,8 @@ class PersonRecord : public IRecord {
 
 // The static model over one file, with secret A set.
 struct Model {
-  explicit Model(const std::string& path)
-      : callback(path), pModel(std::make_unique<SDM>(nullptr, &callback)) {
+  explicit Model(const std::string& path, bool bCrypt = true)
+      : callback(path, bCrypt), pModel(std::make_unique<SDM>(nullptr, &callback)) {
     if (!Db().IsOpen()) throw std::runtime_error("the model could not open " + path);
     Db().SetSecret(Bytes(kSecretA), Length(kSecretA), nullptr, 0);
   }
@@ -259,15 +272,29 @@ struct Filled {
         plainPath(TheFiles().Fresh(TheFiles().plainTemplate, "filled.db")) {
     model = std::make_unique<Model>(driverPath);
     AppendThroughDriver(*model);
+    plainModel = std::make_unique<Model>(driverPath, false);
     plain = Files::OpenPlain(plainPath);
     AppendThroughPlain(plain);
+    // The stored texts under secret A, for the no-cipher and bare baselines.
+    sqlite3* db = Files::OpenPlain(driverPath);
+    sqlite3_stmt* s = Files::Prepare(db, "SELECT Note, Amount FROM tblPerson ORDER BY ID");
+    while (sqlite3_step(s) == SQLITE_ROW) {
+      noteTexts.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(s, 0)));
+      amountTexts.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(s, 1)));
+    }
+    sqlite3_finalize(s);
+    sqlite3_close_v2(db);
+    cipherA.SetSecret(Bytes(kSecretA), Length(kSecretA), nullptr, 0);
   }
   ~Filled() { sqlite3_close_v2(plain); }
 
   std::string driverPath, plainPath;
   std::unique_ptr<Model> model;
+  std::unique_ptr<Model> plainModel;  // the same file, Note and Amount plain texts
   sqlite3* plain = nullptr;
-  bool bUnderA = true;  // the driver's values are under secret A
+  bool bUnderA = true;                              // the driver's values are under secret A
+  std::vector<std::string> noteTexts, amountTexts;  // as stored under A, by ID - 1
+  FieldCipher cipherA;
 };
 
 Filled& TheFilled() {
@@ -447,6 +474,114 @@ void Rekey_Driver(benchmark::State& state) {
   });
 }
 
+// ---- The cipher's share of the loader and saver paths -----------------------
+// Scan/DriverNoCipher and Append/DriverNoCipher do the work of Scan/Driver
+// and Append/Driver with Note and Amount declared plain texts holding the
+// same cipher texts: the differences are what the cipher costs on those
+// paths, to compare with Decrypt/Bare and Encrypt/Bare (the field cipher
+// called directly on the same 200,000 values).
+
+void Scan_DriverNoCipher(benchmark::State& state) {
+  Guarded(state, [&] {
+    Filled& f = TheFilled();
+    std::string name, note, amount;
+    for (auto _ : state) {
+      std::unique_ptr<IRecordsetStrategy> rs =
+          f.plainModel->Db().CreateRecordsetStrategy(f.plainModel->Person());
+      rs->Open();
+      IDaoLoader& loader = rs->GetLoader();
+      double sum = 0;
+      while (!rs->IsEOF()) {
+        LONG lId = 0;
+        loader.GetLong(kID, lId);
+        loader.GetString(kName, name);
+        loader.GetString(kNote, note);
+        loader.GetString(kAmount, amount);
+        sum += lId + static_cast<double>(name.size() + note.size() + amount.size());
+        rs->MoveNext();
+      }
+      rs->Close();
+      benchmark::DoNotOptimize(sum);
+    }
+  });
+}
+
+void Decrypt_Bare(benchmark::State& state) {
+  Guarded(state, [&] {
+    Filled& f = TheFilled();
+    for (auto _ : state) {
+      BYTE note[kStackTextChars];
+      BYTE amount[8];
+      LONG total = 0;
+      for (int id = 1; id <= Records(); ++id) {
+        const _variant_t vId(static_cast<LONG>(id));
+        total += f.cipherA.DecryptText("tblPerson", "Note", vId, f.noteTexts[id - 1], note,
+                                       sizeof note, DaoDatabase::kDriverVersion11);
+        total += f.cipherA.DecryptText("tblPerson", "Amount", vId, f.amountTexts[id - 1], amount,
+                                       sizeof amount, DaoDatabase::kDriverVersion11);
+      }
+      benchmark::DoNotOptimize(total);
+    }
+  });
+}
+
+void Append_DriverNoCipher(benchmark::State& state) {
+  Guarded(state, [&] {
+    Filled& f = TheFilled();
+    for (auto _ : state) {
+      state.PauseTiming();
+      const std::string path = TheFiles().Fresh(TheFiles().driverTemplate, "plainappend.vdb");
+      auto model = std::make_unique<Model>(path, false);
+      DaoDatabase& db = model->Db();
+      const SRecordDef& person = model->Person();
+      PersonRecord record;
+      state.ResumeTiming();
+      db.BeginTrans();
+      for (int id = 1; id <= Records(); ++id) {
+        record.Set(id);
+        std::unique_ptr<ISaver> saver = db.CreateSaver(person);
+        saver->OpenNew(record);
+        saver->PutLong(kID, id);
+        saver->PutString(kName, Name(id));
+        saver->PutString(kNote, f.noteTexts[id - 1]);
+        saver->PutString(kAmount, f.amountTexts[id - 1]);
+        saver->Close();
+      }
+      db.CommitTrans();
+      state.PauseTiming();
+      model.reset();
+      Files::Remove(path);
+      state.ResumeTiming();
+    }
+  });
+}
+
+void Encrypt_Bare(benchmark::State& state) {
+  Guarded(state, [&] {
+    FieldCipher cipher;
+    cipher.SetSecret(Bytes(kSecretA), Length(kSecretA), nullptr, 0);
+    TheTexts();
+    for (auto _ : state) {
+      char text[EncryptedBufferSize(kNoteChars)];
+      std::size_t total = 0;
+      for (int id = 1; id <= Records(); ++id) {
+        const _variant_t vId(static_cast<LONG>(id));
+        const std::string& note = Note(id);
+        cipher.Encrypt("tblPerson", "Note", vId, text, reinterpret_cast<const BYTE*>(note.data()),
+                       static_cast<ULONG>(note.size()), DaoDatabase::kDriverVersion11);
+        total += text[0];
+        BYTE amount[8];
+        const double value = Amount(id);
+        std::memcpy(amount, &value, sizeof amount);
+        cipher.Encrypt("tblPerson", "Amount", vId, text, amount, sizeof amount,
+                       DaoDatabase::kDriverVersion11);
+        total += text[0];
+      }
+      benchmark::DoNotOptimize(total);
+    }
+  });
+}
+
 }  // namespace
 
 #define VEM_ROUND(fn, name) \
@@ -459,5 +594,9 @@ VEM_ROUND(KeyedRead_Plain, "KeyedRead/PlainSQLite");
 VEM_ROUND(Scan_Driver, "Scan/Driver");
 VEM_ROUND(Scan_Plain, "Scan/PlainSQLite");
 VEM_ROUND(Rekey_Driver, "Rekey/Driver");
+VEM_ROUND(Append_DriverNoCipher, "Append/DriverNoCipher");
+VEM_ROUND(Encrypt_Bare, "Encrypt/Bare");
+VEM_ROUND(Scan_DriverNoCipher, "Scan/DriverNoCipher");
+VEM_ROUND(Decrypt_Bare, "Decrypt/Bare");
 
 BENCHMARK_MAIN();
