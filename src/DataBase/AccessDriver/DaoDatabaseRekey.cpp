@@ -8,7 +8,9 @@
 // UPDATE by rowid. Everything runs inside a savepoint of the walk's transaction, so
 // that whatever this path does not handle exactly as the engine would is
 // undone and left to the engine walk, which then meets it as it always has:
-//   - a table the engine does not know as one of its tables, or a loose one;
+//   - a table the engine does not know as one of its tables, or one with a
+//     column named like the rowid;
+//   - a column of a table made without the engine (loosely typed);
 //   - an id column other than Long, Text or Memo, or an id value of another
 //     storage class than its column's (the engine would convert it or fail);
 //   - a stored value that is neither NULL nor an ASCII text;
@@ -22,6 +24,7 @@
 #include <string.h>  // explicit_bzero
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -107,6 +110,12 @@ bool DaoDatabase::ReencryptTableDirectly(const SRecordDef& recordDef,
   try {
     pTable = pCore->FindTable(recordDef.m_name);
     if (pTable == nullptr) return false;
+    // A column that takes the name "rowid" would hide the row's id.
+    for (const dao::ColumnInfo& info : pTable->columns) {
+      std::string lower = info.name;
+      for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+      if (lower == "rowid" || lower == "_rowid_" || lower == "oid") return false;
+    }
     for (const WalkColumn& column : columns) {
       const dao::ColumnInfo* pInfo = pTable->Column(column.pField->m_name);
       if (pInfo == nullptr || pInfo->loose ||
