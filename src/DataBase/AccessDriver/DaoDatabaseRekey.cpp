@@ -21,8 +21,6 @@
 // The engine's recordsets notice the UPDATEs through the connection's change
 // count, as they notice any write of Execute.
 #include <sqlite3.h>
-#include <string.h>  // explicit_bzero
-
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
@@ -234,7 +232,7 @@ bool DaoDatabase::ReencryptTableDirectly(const SRecordDef& recordDef,
           if (bText) {
             const std::string& stored = row.texts[c];
             if (plain.size() < stored.size()) {
-              explicit_bzero(plain.data(), plain.size());
+              WipeBytes(plain.data(), plain.size());
               plain.assign(stored.size(), 0);
             }
             const LONG lLength =
@@ -256,7 +254,7 @@ bool DaoDatabase::ReencryptTableDirectly(const SRecordDef& recordDef,
               throw LeaveToEngine{};
             sqlite3_bind_text(u, value, text.data(), static_cast<int>(length), SQLITE_STATIC);
           }
-          explicit_bzero(plain.data(), n);
+          WipeBytes(plain.data(), n);
           sqlite3_bind_int(u, static_cast<int>(2 * c + 1), 1);
           bWrite = true;
         }
@@ -271,13 +269,13 @@ bool DaoDatabase::ReencryptTableDirectly(const SRecordDef& recordDef,
       }
     }
   } catch (...) {
-    explicit_bzero(plain.data(), plain.size());
+    WipeBytes(plain.data(), plain.size());
     // Undone: the engine walk takes the table from the start.
     sqlite3_exec(db, "ROLLBACK TO vem_reencrypt", nullptr, nullptr, nullptr);
     sqlite3_exec(db, "RELEASE vem_reencrypt", nullptr, nullptr, nullptr);
     return false;
   }
-  explicit_bzero(plain.data(), plain.size());
+  WipeBytes(plain.data(), plain.size());
   if (sqlite3_exec(db, "RELEASE vem_reencrypt", nullptr, nullptr, nullptr) != SQLITE_OK) {
     sqlite3_exec(db, "ROLLBACK TO vem_reencrypt", nullptr, nullptr, nullptr);
     sqlite3_exec(db, "RELEASE vem_reencrypt", nullptr, nullptr, nullptr);

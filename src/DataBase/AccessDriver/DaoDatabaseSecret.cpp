@@ -15,8 +15,6 @@
 // secret and the upgrade write it in their transaction; databases without
 // it are written without a check.
 #include <sqlite3.h>
-#include <string.h>  // explicit_bzero
-
 #include <algorithm>
 #include <cstring>
 #include <map>
@@ -40,7 +38,7 @@ constexpr short kDbText = 10;  // DAO's property type of a text
 
 // Overwrites len bytes at p with zeros in a way the compiler may not drop.
 void Wipe(void* p, std::size_t len) {
-  explicit_bzero(p, len);
+  WipeBytes(p, len);
 }
 
 // The check bytes (salt, MAC) of keyState for the given salt.

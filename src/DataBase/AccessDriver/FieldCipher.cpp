@@ -7,8 +7,6 @@
 #include <cstring>
 #include <string>
 
-#include <string.h>  // explicit_bzero
-
 #include "DataBase/AccessDriver/DaoException.h"
 #include "Platform/Random.h"
 #include "Utility/Base64.h"
@@ -24,7 +22,7 @@ constexpr char kIllegalMacText[] = "illegal MAC found in database";
 // Overwrites len bytes at p with zeros in a way the compiler may not drop
 // because the memory is dead afterwards.
 void SecureWipe(void* p, std::size_t len) {
-  explicit_bzero(p, len);
+  WipeBytes(p, len);
 }
 
 // Wipes one object (key, RC4 state, MD5 context, buffer) on every way out of

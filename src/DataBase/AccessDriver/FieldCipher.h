@@ -34,6 +34,8 @@
 // are wiped by the destructor.
 #pragma once
 
+#include <string.h>  // explicit_bzero
+
 #include <cstddef>
 #include <string_view>
 
@@ -69,6 +71,12 @@ constexpr std::size_t EncryptedBufferSize(std::size_t n) {
 // buffers on their stack (the plain bytes of such a value are fewer); longer
 // values take a buffer of their size.
 inline constexpr std::size_t kStackTextChars = 512;
+
+// Overwrites len bytes at p (which may be null when len is 0) with zeros in
+// a way the compiler may not drop because the memory is dead afterwards.
+inline void WipeBytes(void* p, std::size_t len) {
+  if (len != 0) explicit_bzero(p, len);
+}
 
 // True when every byte of text is ASCII: then its UTF-8, Windows-1252 and
 // UTF-16 forms have the same characters, one byte each.

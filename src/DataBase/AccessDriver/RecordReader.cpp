@@ -1,8 +1,6 @@
 // RecordReader: the shared typed reads of loaders (see RecordReader.h).
 #include "DataBase/AccessDriver/RecordReader.h"
 
-#include <string.h>  // explicit_bzero
-
 #include <algorithm>
 #include <bit>
 #include <cstring>
@@ -194,7 +192,7 @@ void RecordReader::DecryptText(const SFieldDef& field, dao::Recordset& recordset
   const LONG lLength = Decipher(field, recordset, pPlain, sizeof stackPlain, &longPlain);
   const std::size_t length = lLength > 0 ? static_cast<std::size_t>(lLength) : 0;
   value.assign(reinterpret_cast<const char*>(pPlain), length);
-  explicit_bzero(pPlain, length);
+  WipeBytes(pPlain, length);
 }
 
 void RecordReader::GetString(LONG lFieldID, std::string& value) {
