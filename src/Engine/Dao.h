@@ -22,6 +22,7 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Engine/DatabaseCore.h"
@@ -340,6 +341,15 @@ class Recordset : public DaoObject {
   void FindPrevious(const _bstr_t& Criteria);
   _variant_t GetCollect(const _variant_t& Item);
   void PutCollect(const _variant_t& Item, const _variant_t& value);
+  // Collect without the UTF-16 round trip, for callers that work on the
+  // stored bytes. A Text value is handed over as a view of its UTF-8 bytes
+  // (valid until the next call on this recordset) and the answer is true;
+  // any other value goes to `other` as Collect gives it, and the answer is
+  // false. Errors as Collect.
+  bool GetCollectText(const _variant_t& Item, std::string_view& text, _variant_t& other);
+  // Collect = a Text value given as UTF-8 bytes (as a VT_BSTR of the same
+  // characters would set it). Errors as Collect.
+  void PutCollectText(const _variant_t& Item, std::string_view utf8);
   FieldsPtr GetFields();
   void AddNew();
   void Edit();

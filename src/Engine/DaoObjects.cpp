@@ -890,6 +890,39 @@ _variant_t Recordset::GetCollect(const _variant_t& Item) {
 void Recordset::PutCollect(const _variant_t& Item, const _variant_t& value) {
   Check(put_Collect(Item, value));
 }
+bool Recordset::GetCollectText(const _variant_t& Item, std::string_view& text, _variant_t& other) {
+  bool isText = false;
+  Check(Boundary([&] {
+    std::size_t i = FieldOf(Item);
+    RecordsetCore::ValueRef r = m_core->Locate(i);
+    VARIANT v;
+    v.vt = VT_EMPTY;
+    if (r.value) {
+      if (const std::string* s = std::get_if<std::string>(r.value)) {
+        text = *s;
+        isText = true;
+        return;
+      }
+      FillVariant(*r.value, v);
+    } else {
+      if (static_cast<ValueKind>(r.cell->kind) == ValueKind::Text) {
+        text = std::string_view(r.arena->data() + r.cell->offset, r.cell->size);
+        isText = true;
+        return;
+      }
+      FillVariant(*r.cell, *r.arena, v);
+    }
+    other.Attach(v);
+  }));
+  return isText;
+}
+void Recordset::PutCollectText(const _variant_t& Item, std::string_view utf8) {
+  Check(Boundary([&] {
+    m_core->IsBOF();
+    std::size_t i = FieldOf(Item);
+    m_core->SetValue(i, Value(std::string(utf8)));
+  }));
+}
 FieldsPtr Recordset::GetFields() {
   Fields* p = nullptr;
   Check(get_Fields(&p));

@@ -115,9 +115,9 @@ class DaoDatabase : public IDatabase {
   // once, in the order of the record definitions. Each value's plain bytes
   // are deciphered exactly as stored (read key state, stored format),
   // whatever the field's type and whether or not they make a valid value of
-  // it, and enciphered again (write key state, target format) as their own
-  // update: every value reads the same afterwards, and no value can block
-  // the walk. NULL columns have no value and are skipped, except the NULL
+  // it, and enciphered again (write key state, target format), all values
+  // of a record in one update: every value reads the same afterwards, and
+  // no value can block the walk. NULL columns have no value and are skipped, except the NULL
   // that format 1.0 stores for an empty text when the target is format 1.1;
   // fields of a type without a value to encipher (BLOB, unknown codes) are
   // not touched. Runs outside a transaction and stops at the first error (a
@@ -206,6 +206,13 @@ class DaoDatabase : public IDatabase {
   void RollbackReencryption() noexcept;
   // Re-enciphers the columns of the table of recordDef, record by record.
   void ReencryptTable(const SRecordDef& recordDef, const std::vector<WalkColumn>& columns);
+  // The same walk straight on the engine's connection, for a table whose
+  // values are all as this driver writes them. Answers false, having
+  // undone everything it wrote, when anything is out of the ordinary (a
+  // value, an id or a column the engine would treat differently, a value
+  // that does not decipher, any SQLite error): ReencryptTable then walks
+  // the table and meets the same situation exactly as it always has.
+  bool ReencryptTableDirectly(const SRecordDef& recordDef, const std::vector<WalkColumn>& columns);
   // True while this database's connection is inside a transaction (which
   // the engine always begins holding the write lock).
   bool InWriteTransaction();

@@ -15,11 +15,11 @@
 // secret and the upgrade write it in their transaction; databases without
 // it are written without a check.
 #include <sqlite3.h>
-
 #include <algorithm>
 #include <cstring>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "DataBase/AccessDriver/DaoDatabase.h"
@@ -38,8 +38,7 @@ constexpr short kDbText = 10;  // DAO's property type of a text
 
 // Overwrites len bytes at p with zeros in a way the compiler may not drop.
 void Wipe(void* p, std::size_t len) {
-  volatile BYTE* v = static_cast<volatile BYTE*>(p);
-  while (len-- > 0) *v++ = 0;
+  WipeBytes(p, len);
 }
 
 // The check bytes (salt, MAC) of keyState for the given salt.
@@ -209,7 +208,10 @@ void DaoDatabase::ReencryptAll() {
         table.columns.push_back({pField.get(), &recordDef});
     }
   });
-  for (const WalkTable& table : tables) ReencryptTable(*table.pRecordDef, table.columns);
+  for (const WalkTable& table : tables) {
+    if (!ReencryptTableDirectly(*table.pRecordDef, table.columns))
+      ReencryptTable(*table.pRecordDef, table.columns);
+  }
 }
 
 void DaoDatabase::ReencryptTable(const SRecordDef& recordDef,
@@ -219,6 +221,7 @@ void DaoDatabase::ReencryptTable(const SRecordDef& recordDef,
   // Buffers reused for every value; the plain bytes are wiped after each.
   std::vector<BYTE> plain;
   std::vector<char> text;
+  std::string stored;  // a copy of the stored text (the engine's view is short-lived)
   struct WipeOnExit {
     std::vector<BYTE>& bytes;
     ~WipeOnExit() { Wipe(bytes.data(), bytes.size()); }
@@ -233,44 +236,63 @@ void DaoDatabase::ReencryptTable(const SRecordDef& recordDef,
     RecordsetCloser closer(pRecordset);
     dao::Recordset& rs = *pRecordset;
     while (rs.GetEOF() == VARIANT_FALSE) {
+      // All values of a record are rewritten in one update.
+      bool bEditing = false;
       for (const WalkColumn& column : columns) {
         const SFieldDef& field = *column.pField;
         const SRecordDef& owner = *column.pRecordDef;
-        const _variant_t vStored = rs.GetCollect(field.m_vName);
         const bool bString = field.Type() == FieldType::STRING;
+        // The stored value: an ASCII text (every value this cipher wrote)
+        // is taken as its bytes; anything else as the engine's VARIANT.
+        std::string_view view;
+        _variant_t vStored;
+        bool bText = rs.GetCollectText(field.m_vName, view, vStored);
+        const bool bAscii = bText && IsAsciiText(view);
+        if (bAscii) {
+          stored.assign(view);
+        } else if (bText) {
+          vStored = rs.GetCollect(field.m_vName);
+        } else {
+          bText = vStored.vt == VT_BSTR;
+        }
         // No value (NULL): only the empty text that format 1.0 stores as NULL
         // is rewritten, when the target format stores it as a value.
-        if (vStored.vt != VT_BSTR && !(bRead10 && bString && !bWrite10)) continue;
+        if (!bText && !(bRead10 && bString && !bWrite10)) continue;
         const _variant_t vId = owner.m_idFields.empty()
                                    ? _variant_t()
                                    : rs.GetCollect(owner.m_idFields.front()->m_vName);
         std::size_t n = 0;
-        if (vStored.vt == VT_BSTR) {
+        if (bText) {
           // The plain bytes exactly as stored, whatever the field's type and
           // however many there are: nothing is converted, so every value,
           // valid for its type or not, reads the same afterwards.
-          const std::size_t capacity = SysStringLen(vStored.bstrVal);
+          const std::size_t capacity = bAscii ? stored.size() : SysStringLen(vStored.bstrVal);
           if (plain.size() < capacity) {
             Wipe(plain.data(), plain.size());
             plain.assign(capacity, 0);
           }
           const LONG lLength =
-              m_cipher.Decrypt(owner.m_name, field.m_name, vId, vStored, plain.data(),
-                               static_cast<ULONG>(capacity), m_ulDriverVersion);
+              bAscii ? m_cipher.DecryptText(owner.m_name, field.m_name, vId, stored, plain.data(),
+                                            static_cast<ULONG>(capacity), m_ulDriverVersion)
+                     : m_cipher.Decrypt(owner.m_name, field.m_name, vId, vStored, plain.data(),
+                                        static_cast<ULONG>(capacity), m_ulDriverVersion);
           n = lLength > 0 ? static_cast<std::size_t>(lLength) : 0;
         }
-        rs.Edit();
+        if (!bEditing) {
+          rs.Edit();
+          bEditing = true;
+        }
         if (n == 0 && bString && bWrite10) {
           rs.PutCollect(field.m_vName, vNull);  // format 1.0's empty text
         } else {
           text.resize(std::max(text.size(), EncryptedBufferSize(n)));
           m_cipher.Encrypt(owner.m_name, field.m_name, vId, text.data(), plain.data(),
                            static_cast<ULONG>(n), m_ulTargetDriverVersion);
-          rs.PutCollect(field.m_vName, _variant_t(text.data()));
+          rs.PutCollectText(field.m_vName, std::string_view(text.data()));
         }
         Wipe(plain.data(), n);
-        rs.Update(dao::dbUpdateRegular, VARIANT_FALSE);
       }
+      if (bEditing) rs.Update(dao::dbUpdateRegular, VARIANT_FALSE);
       // A move that fails raises: the walk ends with its error instead of
       // visiting the same record again.
       rs.MoveNext();

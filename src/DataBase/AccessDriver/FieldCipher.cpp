@@ -22,8 +22,7 @@ constexpr char kIllegalMacText[] = "illegal MAC found in database";
 // Overwrites len bytes at p with zeros in a way the compiler may not drop
 // because the memory is dead afterwards.
 void SecureWipe(void* p, std::size_t len) {
-  volatile BYTE* v = static_cast<volatile BYTE*>(p);
-  while (len-- > 0) *v++ = 0;
+  WipeBytes(p, len);
 }
 
 // Wipes one object (key, RC4 state, MD5 context, buffer) on every way out of
@@ -180,12 +179,25 @@ class PlainSink {
 
 enum class DecodeResult { kOk, kNotBase64, kShortHeader };
 
-// Converts, decodes and deciphers the stored text piece by piece into sink.
+// The single-byte form of one character of the stored text. Only ASCII
+// characters can be Base64 digits, and no other character has an ASCII
+// byte in Windows-1252, so every other character becomes "?", which the
+// decoder rejects as any other non-alphabet byte.
+inline BYTE NarrowChar(char16_t c) {
+  return c < 0x80 ? static_cast<BYTE>(c) : static_cast<BYTE>('?');
+}
+inline BYTE NarrowChar(char c) {
+  return static_cast<unsigned char>(c) < 0x80 ? static_cast<BYTE>(c) : static_cast<BYTE>('?');
+}
+
+// Converts, decodes and deciphers the stored text (length characters at
+// text, UTF-16 units or single-byte characters) piece by piece into sink.
 // The text's pieces of kCipherPieceChars characters are decoded separately
 // (as they always have been), so a piece other than the last one must not
 // carry padding: Base64Decode accepts "=" at the end of whatever it is given.
-DecodeResult DecodeStoredText(const Md5Context& readKeyState, BSTR bstrText, PlainSink& sink) {
-  const std::size_t length = SysStringLen(bstrText);
+template <class Char>
+DecodeResult DecodeStoredText(const Md5Context& readKeyState, const Char* text, std::size_t length,
+                              PlainSink& sink) {
   BYTE piece[kCipherPieceChars];
   std::size_t pieceUsed = 0;  // bytes of piece written so far; wiped on exit
   WipeRangeOnExit wipePiece(piece, pieceUsed);
@@ -194,14 +206,7 @@ DecodeResult DecodeStoredText(const Md5Context& readKeyState, BSTR bstrText, Pla
   for (std::size_t pos = 0; pos < length;) {
     const std::size_t chars = std::min(kCipherPieceChars, length - pos);
     pieceUsed = std::max(pieceUsed, chars);
-    // The Windows-1252 form of the piece. Only ASCII characters can be Base64
-    // digits, and no other character has an ASCII byte in Windows-1252, so
-    // every other character becomes "?", which the decoder rejects as any
-    // other non-alphabet byte.
-    for (std::size_t i = 0; i < chars; ++i) {
-      const char16_t c = bstrText[pos + i];
-      piece[i] = c < 0x80 ? static_cast<BYTE>(c) : static_cast<BYTE>('?');
-    }
+    for (std::size_t i = 0; i < chars; ++i) piece[i] = NarrowChar(text[pos + i]);
     const bool first = pos == 0;
     pos += chars;
     if (pos < length && piece[chars - 1] == '=') return DecodeResult::kNotBase64;
@@ -317,21 +322,41 @@ void FieldCipher::Encrypt(std::string_view recordName, std::string_view fieldNam
 LONG FieldCipher::Decrypt(std::string_view recordName, std::string_view fieldName,
                           const VARIANT& vtId, const VARIANT& vtStored, BYTE* pOut,
                           ULONG ulCapacity, ULONG ulStoredDriverVersion) const {
+  if (vtStored.vt != VT_BSTR) {
+    return DecryptChars<char16_t>(recordName, fieldName, vtId, nullptr, 0, false, pOut, ulCapacity,
+                                  ulStoredDriverVersion);
+  }
+  return DecryptChars(recordName, fieldName, vtId, vtStored.bstrVal, SysStringLen(vtStored.bstrVal),
+                      true, pOut, ulCapacity, ulStoredDriverVersion);
+}
+
+LONG FieldCipher::DecryptText(std::string_view recordName, std::string_view fieldName,
+                              const VARIANT& vtId, std::string_view storedText, BYTE* pOut,
+                              ULONG ulCapacity, ULONG ulStoredDriverVersion) const {
+  return DecryptChars(recordName, fieldName, vtId, storedText.data(), storedText.size(), true, pOut,
+                      ulCapacity, ulStoredDriverVersion);
+}
+
+template <class Char>
+LONG FieldCipher::DecryptChars(std::string_view recordName, std::string_view fieldName,
+                               const VARIANT& vtId, const Char* text, std::size_t length,
+                               bool bIsText, BYTE* pOut, ULONG ulCapacity,
+                               ULONG ulStoredDriverVersion) const {
   const ULONG ulFormat = FormatOf(ulStoredDriverVersion);
   if (ulFormat == kCipherFormat10) {
-    if (vtStored.vt != VT_BSTR) return 0;
+    if (!bIsText) return 0;
     PlainSink sink(pOut, ulCapacity, nullptr);
-    if (DecodeStoredText(m_readKeyState, vtStored.bstrVal, sink) != DecodeResult::kOk) return 0;
+    if (DecodeStoredText(m_readKeyState, text, length, sink) != DecodeResult::kOk) return 0;
     return ClampToLong(sink.Delivered());
   }
   if (ulFormat != kCipherFormat11)
     ThrowUnknownFormat("decrypt", recordName, fieldName, ulStoredDriverVersion);
 
-  if (vtStored.vt != VT_BSTR) throw vem_error(kOnlyBstrText, 0);
+  if (!bIsText) throw vem_error(kOnlyBstrText, 0);
   Md5Context inner = m_readKeyState;
   WipeOnExit wipeInner(inner);
   PlainSink sink(pOut, ulCapacity, &inner);
-  if (DecodeStoredText(m_readKeyState, vtStored.bstrVal, sink) != DecodeResult::kOk) {
+  if (DecodeStoredText(m_readKeyState, text, length, sink) != DecodeResult::kOk) {
     // Format 1.1 authenticates every value: a text that cannot even be
     // decoded is as forged as one whose MAC differs.
     sink.WipeDelivered();

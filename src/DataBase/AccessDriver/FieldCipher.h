@@ -34,6 +34,8 @@
 // are wiped by the destructor.
 #pragma once
 
+#include <string.h>  // explicit_bzero
+
 #include <cstddef>
 #include <string_view>
 
@@ -63,6 +65,25 @@ constexpr std::size_t EncryptedTextLength(std::size_t n) {
 // format: the text of format 1.1 and its NUL.
 constexpr std::size_t EncryptedBufferSize(std::size_t n) {
   return EncryptedTextLength(n) + 1;
+}
+
+// Characters of a stored text that the loaders and savers handle in fixed
+// buffers on their stack (the plain bytes of such a value are fewer); longer
+// values take a buffer of their size.
+inline constexpr std::size_t kStackTextChars = 512;
+
+// Overwrites len bytes at p (which may be null when len is 0) with zeros in
+// a way the compiler may not drop because the memory is dead afterwards.
+inline void WipeBytes(void* p, std::size_t len) {
+  if (len != 0) explicit_bzero(p, len);
+}
+
+// True when every byte of text is ASCII: then its UTF-8, Windows-1252 and
+// UTF-16 forms have the same characters, one byte each.
+inline bool IsAsciiText(std::string_view text) {
+  unsigned char any = 0;
+  for (const char c : text) any = static_cast<unsigned char>(any | static_cast<unsigned char>(c));
+  return any < 0x80;
 }
 
 class FieldCipher {
@@ -143,6 +164,14 @@ class FieldCipher {
                const VARIANT& vtStored, BYTE* pOut, ULONG ulCapacity,
                ULONG ulStoredDriverVersion) const;
 
+  // Decrypt of a stored text given in single-byte characters, one for each
+  // character of the stored text (its Windows-1252 form; an ASCII text as
+  // the engine keeps it), without a BSTR: the same results and errors as
+  // Decrypt of a VT_BSTR holding those characters. Allocates nothing.
+  LONG DecryptText(std::string_view recordName, std::string_view fieldName, const VARIANT& vtId,
+                   std::string_view storedText, BYTE* pOut, ULONG ulCapacity,
+                   ULONG ulStoredDriverVersion) const;
+
   // The MAC of n plain bytes under the key state keyState (see above).
   static void ComputeMac(const Md5Context& keyState, const BYTE* pPlain, std::size_t n,
                          std::string_view recordName, std::string_view fieldName,
@@ -153,6 +182,13 @@ class FieldCipher {
   void TEST_SetSaltAndCounter(const BYTE salt[kCipherSaltSize], ULONG ulCounter);
 
  private:
+  // Decrypt of length characters at text (UTF-16 units or single-byte
+  // characters); bIsText false for a stored value that is no text.
+  template <class Char>
+  LONG DecryptChars(std::string_view recordName, std::string_view fieldName, const VARIANT& vtId,
+                    const Char* text, std::size_t length, bool bIsText, BYTE* pOut,
+                    ULONG ulCapacity, ULONG ulStoredDriverVersion) const;
+
   Md5Context m_writeKeyState;    // derives keys and MACs when writing
   Md5Context m_readKeyState;     // derives keys and checks MACs when reading
   BYTE m_salt[kCipherSaltSize];  // stored in front of every value written

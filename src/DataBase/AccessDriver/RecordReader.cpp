@@ -1,9 +1,11 @@
 // RecordReader: the shared typed reads of loaders (see RecordReader.h).
 #include "DataBase/AccessDriver/RecordReader.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <limits>
+#include <string_view>
 #include <vector>
 
 #include "DataBase/AccessDriver/DaoDatabase.h"
@@ -31,21 +33,54 @@ _variant_t RecordReader::FirstIdValue(dao::Recordset& recordset) {
   return recordset.GetCollect(m_recordDef.m_idFields.front()->m_vName);
 }
 
+LONG RecordReader::Decipher(const SFieldDef& field, dao::Recordset& recordset, BYTE*& pOut,
+                            std::size_t capacity, std::vector<BYTE>* pLongText) {
+  std::string_view stored;
+  _variant_t vStored;
+  if (recordset.GetCollectText(field.m_vName, stored, vStored) &&
+      stored.size() <= kStackTextChars && IsAsciiText(stored)) {
+    // The usual case: a short ASCII text (Base64 is ASCII), copied before
+    // the id is read (the view lasts until the next engine call) and
+    // deciphered from there, with no BSTR and no allocation.
+    char text[kStackTextChars];
+    const std::size_t chars = stored.size();
+    std::memcpy(text, stored.data(), chars);
+    if (pLongText != nullptr) capacity = std::min(capacity, chars);
+    const _variant_t vId = FirstIdValue(recordset);
+    return m_database.GetCipher().DecryptText(
+        m_recordDef.m_name, field.m_name, vId, std::string_view(text, chars), pOut,
+        static_cast<ULONG>(capacity), m_database.GetDriverVersion());
+  }
+  // Any other value (a long text, one that is no ASCII, or no text at all)
+  // goes through the VARIANT as the engine gives it.
+  if (vStored.vt == VT_EMPTY) vStored = recordset.GetCollect(field.m_vName);
+  if (pLongText != nullptr) {
+    const std::size_t chars = vStored.vt == VT_BSTR ? SysStringLen(vStored.bstrVal) : 0;
+    if (chars > capacity) {
+      pLongText->assign(chars, 0);
+      pOut = pLongText->data();
+    }
+    capacity = chars;
+  }
+  const _variant_t vId = FirstIdValue(recordset);
+  return m_database.GetCipher().Decrypt(m_recordDef.m_name, field.m_name, vId, vStored, pOut,
+                                        static_cast<ULONG>(capacity),
+                                        m_database.GetDriverVersion());
+}
+
 template <class TakePlain>
 void RecordReader::ReadFixed(LONG lFieldID, VARTYPE vt, BYTE* bytes, std::size_t n,
                              TakePlain&& takePlain) {
   CallEngine(m_pModel, [&] {
     const SFieldDef& field = m_pModel->GetFieldDef(lFieldID);
     dao::Recordset& recordset = CurrentRecordset();
-    _variant_t vValue = recordset.GetCollect(field.m_vName);
-    if (!field.m_bCrypt) {
-      if (vValue.vt != vt) vValue.ChangeType(vt);
-      takePlain(vValue);
+    if (field.m_bCrypt) {
+      Decipher(field, recordset, bytes, n, nullptr);
       return;
     }
-    const _variant_t vId = FirstIdValue(recordset);
-    m_database.GetCipher().Decrypt(m_recordDef.m_name, field.m_name, vId, vValue, bytes,
-                                   static_cast<ULONG>(n), m_database.GetDriverVersion());
+    _variant_t vValue = recordset.GetCollect(field.m_vName);
+    if (vValue.vt != vt) vValue.ChangeType(vt);
+    takePlain(vValue);
   });
 }
 
@@ -147,33 +182,35 @@ void RecordReader::GetBool(LONG lFieldID, bool& bValue) {
 }
 
 void RecordReader::DecryptText(const SFieldDef& field, dao::Recordset& recordset,
-                               const _variant_t& vStored, std::string& value) {
+                               std::string& value) {
   // The stored text's length bounds the plain length (Base64 and the header
-  // only add to it).
-  const std::size_t capacity = vStored.vt == VT_BSTR ? SysStringLen(vStored.bstrVal) : 0;
-  std::vector<BYTE> plain(capacity + 1);
-  const _variant_t vId = FirstIdValue(recordset);
-  const LONG lLength =
-      m_database.GetCipher().Decrypt(m_recordDef.m_name, field.m_name, vId, vStored, plain.data(),
-                                     static_cast<ULONG>(capacity), m_database.GetDriverVersion());
-  value.assign(reinterpret_cast<const char*>(plain.data()),
-               lLength > 0 ? static_cast<std::size_t>(lLength) : 0);
-  std::memset(plain.data(), 0, plain.size());
+  // only add to it): short texts are deciphered on the stack, longer ones
+  // into a buffer of their length.
+  BYTE stackPlain[kStackTextChars];
+  std::vector<BYTE> longPlain;
+  BYTE* pPlain = stackPlain;
+  const LONG lLength = Decipher(field, recordset, pPlain, sizeof stackPlain, &longPlain);
+  const std::size_t length = lLength > 0 ? static_cast<std::size_t>(lLength) : 0;
+  value.assign(reinterpret_cast<const char*>(pPlain), length);
+  WipeBytes(pPlain, length);
 }
 
 void RecordReader::GetString(LONG lFieldID, std::string& value) {
   CallEngine(m_pModel, [&] {
     const SFieldDef& field = m_pModel->GetFieldDef(lFieldID);
     dao::Recordset& recordset = CurrentRecordset();
-    const _variant_t vValue = recordset.GetCollect(field.m_vName);
     if (field.m_bCrypt) {
-      DecryptText(field, recordset, vValue, value);
-    } else if (vValue.vt == VT_BSTR) {
-      value =
-          platform::WideToAnsi(std::u16string_view(vValue.bstrVal, SysStringLen(vValue.bstrVal)));
-    } else {
-      value.clear();
+      DecryptText(field, recordset, value);
+      return;
     }
+    std::string_view stored;
+    _variant_t vOther;
+    if (!recordset.GetCollectText(field.m_vName, stored, vOther))
+      value.clear();  // NULL or any other type: the empty text
+    else if (IsAsciiText(stored))
+      value.assign(stored);  // the same bytes in Windows-1252
+    else
+      value = platform::WideToAnsi(platform::Utf8ToWide(stored));
   });
 }
 
@@ -181,14 +218,16 @@ void RecordReader::GetVariant(LONG lFieldID, VARIANT& vValue) {
   CallEngine(m_pModel, [&] {
     const SFieldDef& field = m_pModel->GetFieldDef(lFieldID);
     dao::Recordset& recordset = CurrentRecordset();
-    _variant_t vStored = recordset.GetCollect(field.m_vName);
+    _variant_t vResult;
     if (field.m_bCrypt) {
       std::string text;
-      DecryptText(field, recordset, vStored, text);
-      vStored = _bstr_t(platform::AnsiToWide(text));
+      DecryptText(field, recordset, text);
+      vResult = _bstr_t(platform::AnsiToWide(text));
+    } else {
+      vResult = recordset.GetCollect(field.m_vName);
     }
     VariantClear(&vValue);
-    vValue = vStored.Detach();
+    vValue = vResult.Detach();
   });
 }
 

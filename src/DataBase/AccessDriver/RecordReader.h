@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "DataBase/AccessDriver/ILoader.h"
 #include "Engine/Dao.h"
@@ -67,7 +68,12 @@ class RecordReader : public IDaoLoader {
   // caller's current value, so that a value that delivers nothing keeps it).
   template <class TakePlain>
   void ReadFixed(LONG lFieldID, VARTYPE vt, BYTE* bytes, std::size_t n, TakePlain&& takePlain);
+  // Reads field's stored value and deciphers it into pOut (capacity
+  // bytes); answers the cipher's result. For a text read (pLongText given)
+  // the capacity is the stored text's length, and a text longer than the
+  // given capacity is deciphered into *pLongText, to which pOut then points.
+  LONG Decipher(const SFieldDef& field, dao::Recordset& recordset, BYTE*& pOut,
+                std::size_t capacity, std::vector<BYTE>* pLongText);
   // Deciphers the stored text of field into value (Windows-1252 bytes).
-  void DecryptText(const SFieldDef& field, dao::Recordset& recordset, const _variant_t& vStored,
-                   std::string& value);
+  void DecryptText(const SFieldDef& field, dao::Recordset& recordset, std::string& value);
 };

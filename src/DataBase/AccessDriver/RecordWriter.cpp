@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 #include "DataBase/AccessDriver/DaoDatabase.h"
@@ -46,10 +47,18 @@ void RecordWriter::WriteEncrypted(const SFieldDef& field, dao::Recordset& record
   const _variant_t vId = m_recordDef.m_idFields.empty()
                              ? _variant_t()
                              : recordset.GetCollect(m_recordDef.m_idFields.front()->m_vName);
-  std::vector<char> text(EncryptedBufferSize(n));
-  m_database.GetCipher().Encrypt(m_recordDef.m_name, field.m_name, vId, text.data(), pPlain,
+  // The text goes to the engine as the ASCII it is, from a buffer on the
+  // stack for the usual short values.
+  char stackText[EncryptedBufferSize(kStackTextChars)];
+  std::vector<char> longText;
+  char* pText = stackText;
+  if (EncryptedBufferSize(n) > sizeof stackText) {
+    longText.resize(EncryptedBufferSize(n));
+    pText = longText.data();
+  }
+  m_database.GetCipher().Encrypt(m_recordDef.m_name, field.m_name, vId, pText, pPlain,
                                  static_cast<ULONG>(n), m_database.GetTargetDriverVersion());
-  recordset.PutCollect(field.m_vName, _variant_t(text.data()));
+  recordset.PutCollectText(field.m_vName, std::string_view(pText));
   m_bEnciphered = true;
 }
 
@@ -151,6 +160,8 @@ void RecordWriter::PutString(LONG lFieldID, const std::string& value) {
     if (!field.m_bCrypt) {
       if (value.empty())
         recordset.PutCollect(field.m_vName, NullVariant());
+      else if (IsAsciiText(value))
+        recordset.PutCollectText(field.m_vName, value);  // the same characters in UTF-8
       else
         recordset.PutCollect(field.m_vName, _variant_t(_bstr_t(platform::AnsiToWide(value))));
     } else if (value.empty() && TargetIsFormat10()) {

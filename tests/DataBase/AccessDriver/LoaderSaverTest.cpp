@@ -9,8 +9,10 @@
 
 #include "DataBase/AccessDriver/DaoLoader.h"
 #include "DataBase/AccessDriver/DaoSaver.h"
+#include "DataBase/AccessDriver/FieldCipher.h"
 #include "DataBase/AccessDriver/IBlobStrategy.h"
 #include "DriverFixture.h"
+#include "Platform/Text.h"
 
 namespace drivertest {
 namespace {
@@ -334,6 +336,75 @@ TEST_F(LoaderSaverTest, ThousandByteEncryptedTextCrossesThePieceBoundary) {
   std::string text;
   Load(kCrypt, record)->GetString(kXStr, text);
   EXPECT_EQ(text, value);
+}
+
+// Encrypted texts are handled in fixed stack buffers up to kStackTextChars
+// stored characters (and plain bytes) and in buffers of their size beyond:
+// values on both sides of each limit, Windows-1252 bytes included, read back
+// through GetString and GetVariant; plain texts with and without non-ASCII
+// characters store their UTF-16 form; a stored text with a non-ASCII
+// character fails the MAC as any other text that is no Base64.
+TEST_F(LoaderSaverTest, TextsAroundTheFixedBufferLimitsReadBackExactly) {
+  // 356 plain bytes are the longest value whose text (512) fits the stack.
+  static_assert(EncryptedTextLength(356) == kStackTextChars);
+  const std::size_t lengths[] = {355, 356, 357, 511, 512, 513, 700};
+  for (const std::size_t n : lengths) {
+    std::string value;
+    for (std::size_t i = 0; i < n; ++i)
+      value += static_cast<char>(i % 3 == 0 ? '\xE4' : 'a' + i % 26);
+    const std::string id = "n" + std::to_string(n);
+    TestRecord record(kCrypt);
+    record.Text(kCID, id);
+    Append(kCrypt, record, [&](ISaver& s) {
+      s.PutString(kCID, id);
+      s.PutString(kXStr, value);
+    });
+    std::string text;
+    std::unique_ptr<ILoader> loader = Load(kCrypt, record);
+    loader->GetString(kXStr, text);
+    EXPECT_EQ(text, value) << n;
+    _variant_t v;
+    static_cast<IDaoLoader&>(*loader).GetVariant(kXStr, v.GetVARIANT());
+    EXPECT_EQ(platform::WideToAnsi(_bstr_t(v).view()), value) << n;
+  }
+
+  for (const std::string name : {"plain ascii",
+                                 "Gr\xFC\xDF"
+                                 "e \x80"}) {
+    TestRecord record(kPlain);
+    record.Long(kID, static_cast<LONG>(name.size()));
+    Append(kPlain, record, [&](ISaver& s) {
+      s.PutLong(kID, static_cast<LONG>(name.size()));
+      s.PutString(kName, name);
+    });
+    _variant_t stored =
+        RawMain("SELECT Name FROM tblPlain WHERE ID = " + std::to_string(name.size()), "Name");
+    EXPECT_EQ(std::u16string(_bstr_t(stored).view()), platform::AnsiToWide(name));
+    std::string text;
+    Load(kPlain, record)->GetString(kName, text);
+    EXPECT_EQ(text, name);
+  }
+
+  TestRecord record(kCrypt);
+  record.Text(kCID, "u");
+  Append(kCrypt, record, [&](ISaver& s) {
+    s.PutString(kCID, "u");
+    s.PutString(kXStr, "value");
+  });
+  {
+    dao::DatabasePtr db = Raw(MainPath(), ";PWD=pw0");
+    dao::RecordsetPtr rs = db->OpenRecordset("SELECT * FROM tblCrypt WHERE CID = 'u'");
+    std::u16string altered(_bstr_t(rs->GetCollect(_variant_t("xStr"))).view());
+    altered[20] = u'\u00E9';
+    rs->Edit();
+    rs->PutCollect(_variant_t("xStr"), _variant_t(_bstr_t(altered)));
+    rs->Update();
+    rs->Close();
+    db->Close();
+  }
+  std::string text;
+  EXPECT_EQ(EXPECT_VEM_ERROR(Load(kCrypt, record)->GetString(kXStr, text), 0),
+            "illegal MAC found in database");
 }
 
 TEST_F(LoaderSaverTest, MovedOrAlteredEncryptedValuesFailTheMac) {

@@ -183,6 +183,34 @@ TEST_F(SecretWalkTest, EveryStoredValueSurvivesChangeAndUpgradeExactly) {
   }
 }
 
+// The walk runs straight on SQLite for values as the driver writes them and
+// leaves a table with anything else to the engine's recordset walk, which
+// treats it as it always has: a stored text that is no ASCII (format 1.0:
+// no value, rewritten as its empty text) and a value whose new text does not
+// fit its column (the upgrade fails with the engine's error and changes
+// nothing).
+TEST_F(SecretWalkTest, ValuesOutOfTheOrdinaryAreLeftToTheEngineWalk) {
+  BuildModelWithSecondView();
+  Db(0).SetDriverVersion(DaoDatabase::kDefaultVersion);
+  SetSecret(kSecretA, sizeof kSecretA);
+  Append("plain", [](IDaoSaver& s) { s.PutDouble(kXDT, 2.5); });
+  Append("odd", [](IDaoSaver&) {});
+  Db(0).GetEngineDatabase().Execute("UPDATE tblCrypt SET xStr = 'caf\xC3\xA9' WHERE CID = 'odd'");
+  const std::vector<std::string> cids = {"plain", "odd"};
+  const std::vector<std::string> before = Snapshots(cids);
+
+  ChangeSecret(kSecretB, sizeof kSecretB);
+  EXPECT_EQ(Snapshots(cids), before);
+
+  // 20 bytes: 44 characters in format 1.0, 64 in 1.1, for a TEXT(48).
+  Append("long", [](IDaoSaver& s) { s.PutVariant(kXDT, _variant_t("twenty bytes of text")); });
+  const std::vector<std::string> all = {"plain", "odd", "long"};
+  const std::vector<std::string> beforeUpgrade = Snapshots(all);
+  EXPECT_VEM_ERROR(Db(0).UpgradeDriverVersion(0), 0x800A0C5B);
+  EXPECT_EQ(Db(0).GetDriverVersion(), DaoDatabase::kDefaultVersion);
+  EXPECT_EQ(Snapshots(all), beforeUpgrade);
+}
+
 // A generic model whose "DM" query shows the encrypted column of a "DM"
 // table: the query's rows are the table's, rewritten once through the
 // table (the query's name is in no stored value's MAC).
