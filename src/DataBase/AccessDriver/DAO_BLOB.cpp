@@ -43,11 +43,7 @@ void DaoBlobStrategy::Report(const vem_error& e) {
 }
 
 std::string DaoBlobStrategy::BlobFilePathOf(const std::string& fileName, const std::string& row) {
-  bool bValid = fileName.size() >= 16 && fileName.compare(0, 4, "blob") == 0 &&
-                fileName.compare(fileName.size() - 4, 4, ".bin") == 0;
-  for (std::size_t i = 4; bValid && i + 4 < fileName.size(); ++i)
-    bValid = fileName[i] >= '0' && fileName[i] <= '9';
-  if (!bValid) {
+  if (!IsBlobFileName(fileName)) {
     const std::string text = "tblBLOB_FILES row " + row + " names the blob file \"" + fileName +
                              "\", which is not of the form blob<8 or more digits>.bin";
     Trace(4, __LINE__, text);
