@@ -11,16 +11,20 @@
 //                   file synced and renamed over the old one.
 //                   Target: Blobs_Compact >= 50% of Blobs_PlainCopy.
 //   Database_Compact DaoDatabase::Compact of a database of 200,000 rows
-//                   (about 60 MiB) of which half were deleted: the engine's
+//                   of 250 bytes of which half were deleted (27 MiB after): the engine's
 //                   compacted copy, its sync and the rename.
 //   Database_VacuumInto SQLite's own VACUUM INTO of the same file to a new
-//                   file (no sync, no rename).
+//                   file (no sync, no rename; an ASCII stand-in for the
+//                   engine's case-blind collation).
 // Run a Release build:
 //   cmake --build build/release --target compact_bench
 //   build/release/bench/compact_bench
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 
+#include <strings.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -233,9 +237,24 @@ void Database_VacuumInto(benchmark::State& state) {
   for (auto _ : state) {
     sqlite3* db = nullptr;
     sqlite3_open(path.c_str(), &db);
-    if (sqlite3_exec(db, ("VACUUM INTO '" + copy + "'").c_str(), nullptr, nullptr, nullptr) !=
-        SQLITE_OK)
-      state.SkipWithError("VACUUM INTO failed");
+    // The engine's indexes on text use its case-blind collation; an ASCII
+    // one stands in for it here.
+    sqlite3_create_collation(db, "JETNOCASE", SQLITE_UTF8, nullptr,
+                             [](void*, int n1, const void* p1, int n2, const void* p2) {
+                               const int n = std::min(n1, n2);
+                               const int c = strncasecmp(static_cast<const char*>(p1),
+                                                         static_cast<const char*>(p2),
+                                                         static_cast<std::size_t>(n));
+                               return c != 0 ? c : n1 - n2;
+                             });
+    char* error = nullptr;
+    if (sqlite3_exec(db, ("VACUUM INTO '" + copy + "'").c_str(), nullptr, nullptr, &error) !=
+        SQLITE_OK) {
+      state.SkipWithError(error != nullptr ? error : "VACUUM INTO failed");
+      sqlite3_free(error);
+      sqlite3_close(db);
+      break;
+    }
     sqlite3_close(db);
     state.PauseTiming();
     bytes += static_cast<std::int64_t>(fs::file_size(copy));
