@@ -2,47 +2,24 @@
 //
 // The database file is never deleted before its compacted copy is in place:
 // the engine writes the copy to a new file beside it ("db" + six characters
-// + the database's extension), the copy is synced, and one rename puts it
-// in the file's place (then the directory is synced). A crash leaves either
-// the old file or the new one, never none; a copy left behind by a crash is
-// a file of its own that nothing refers to. The engine refuses to compact a
-// file that another process has open; that refusal is raised and nothing
-// changes (an open database is opened again first).
-#include <cstdio>
+// + the database's extension), syncs it, and renames it over the file while
+// it still holds the file exclusively (no other process can open the old
+// file meanwhile and go on writing to it). A crash leaves either the old
+// file or the new one, never none; a copy left behind by a crash is a file
+// of its own that nothing refers to. The engine refuses to compact a file
+// that another process has open; that refusal is raised and nothing changes
+// (an open database is opened again first).
 #include <filesystem>
 #include <system_error>
 
-#include "DataBase/AccessDriver/DaoBlobSupport.h"
 #include "DataBase/AccessDriver/DaoDatabase.h"
 #include "DataBase/AccessDriver/DaoException.h"
 #include "DataBase/AccessDriver/DataModel.h"
 #include "Platform/Random.h"
 
-using namespace blobstore;
-
 namespace {
 
 namespace fs = std::filesystem;
-
-constexpr const char* kDatabaseTraceFile = "DataBase\\AccessDriver\\DaoDatabase";
-
-// Removes a file and the engine's side files of it when dropped, unless
-// released.
-class TempDatabaseFile {
- public:
-  explicit TempDatabaseFile(std::string path) : m_path(std::move(path)) {}
-  ~TempDatabaseFile() {
-    if (m_path.empty()) return;
-    for (const char* suffix : {"", "-wal", "-shm", "-journal"})
-      std::remove((m_path + suffix).c_str());
-  }
-  TempDatabaseFile(const TempDatabaseFile&) = delete;
-  TempDatabaseFile& operator=(const TempDatabaseFile&) = delete;
-  void Release() { m_path.clear(); }
-
- private:
-  std::string m_path;
-};
 
 // A name "db" + six characters + extension in directory that no file has.
 std::string UniqueCopyName(const fs::path& directory, const std::string& extension) {
@@ -67,29 +44,10 @@ bool DaoDatabase::CompactDatabaseFile() {
   const fs::path source = fs::absolute(fs::path(m_path), ec);
   const std::string temp = UniqueCopyName(source.parent_path(), source.extension().string());
   if (temp.empty()) return false;
-  TempDatabaseFile guard(temp);
   CallEngine(m_pModel, [&] {
-    ThreadDBEngine().CompactDatabase(_bstr_t(m_path.c_str()), _bstr_t(temp.c_str()),
-                                     _variant_t(m_connect.c_str()), dao::vtMissing(),
-                                     _variant_t(m_connect.c_str()));
+    ThreadDBEngine().CompactDatabaseInPlace(_bstr_t(m_path.c_str()), _bstr_t(temp.c_str()),
+                                            _variant_t(m_connect.c_str()));
   });
-  auto traced = [&](const std::string& text) {
-    if (m_pModel != nullptr)
-      m_pModel->GetBackChannel().TraceText(4, kDatabaseTraceFile, __LINE__, text.c_str());
-    return false;
-  };
-  if (!fs::exists(temp, ec)) return traced("compacted copy " + temp + " was not written");
-  {
-    FileHandle copy(CreateFileA(temp.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!copy || !FlushFileBuffers(copy.get()) || !copy.Close())
-      return traced("compacted copy " + temp + " could not be synced; " + m_path + " is unchanged");
-  }
-  if (std::rename(temp.c_str(), source.c_str()) != 0)
-    return traced("compacted copy " + temp + " could not replace " + m_path + "; it is unchanged");
-  guard.Release();
-  if (!SyncDirectory(source.parent_path().string()))
-    traced("directory of " + m_path + " could not be synced after its compaction");
   return true;
 }
 
