@@ -255,8 +255,9 @@ class DaoDatabase : public IDatabase {
   // in the blob directory, RecoverBlobCompaction, and the marker goes when
   // nothing is left unfinished. Failures are traced; the open stands.
   void FinishInterruptedBlobCompaction();
-  // Writes the engine's compacted copy of the closed database file to a
-  // new file beside it and renames it over the file; true when replaced.
+  // Compacts the closed database file in place through the engine (a copy
+  // beside it renamed over it); true when replaced, false when no free name
+  // for the copy was found. Engine refusals and failures are raised.
   bool CompactDatabaseFile();
   // Finishes the compaction whose copy became the blob file path (file
   // lFileId); raises vem_error when the copy and the tables disagree.
