@@ -5,15 +5,16 @@
 //  1. CheckBlobFile: the file against the tables; a file it refuses is left
 //     as it is.
 //  2. In one transaction: the blocks still in use (and deleted blocks whose
-//     row cannot be deleted) are copied into a temporary file whose header
-//     carries the file's id and the flag kBlobFileCompacting; each kept
+//     row cannot be deleted) are copied into the file's copy name (its name
+//     + ".tmp", a name only compaction uses) whose header carries the
+//     file's id and the flag kBlobFileCompacting; each kept
 //     block's row gets its new start, the rows of dropped blocks go, the
 //     file's row gets the copy's counters.
 //  3. The copy's final header (flag still set) is written and the copy is
 //     synced; one rename makes it the blob file; the directory is synced.
 //  4. The transaction is committed (synced); then the flag is cleared.
-// A crash before 3 leaves the old file and old tables (and a copy under a
-// temporary name, recognised by its flag and id, and removed); a crash
+// A crash before 3 leaves the old file and old tables (and a copy under the
+// copy name, which the tables never describe: removed); a crash
 // between 3 and 4 leaves the copy in place, flagged, with the tables old or
 // new: RecoverBlobCompaction tells which from the copy's own block headers
 // and finishes the transaction's work, or only clears the flag.
@@ -41,6 +42,10 @@ namespace fs = std::filesystem;
 
 constexpr const char* kCompactTraceFile = "DataBase\\AccessDriver\\DaoBLOBCompact";
 constexpr DWORD kCopyBufferSize = 0x8000;
+// The compaction copy of blob file "x" is "x.tmp": a name no other writer
+// uses, so that a copy left by a crash is recognised by its name alone (a
+// crash may leave it empty or half written).
+constexpr const char* kCopySuffix = ".tmp";
 
 // Check codes.
 constexpr LONG kErrFileId = static_cast<LONG>(0xC004A808);
@@ -287,7 +292,7 @@ bool DaoDatabase::CompactBlobFile(dao::Recordset& rFiles) {
     BlobFileHeader sourceHeader;
     if (!source || !sourceHeader.Read(ReaderOf(source.get())))
       BlobStreamFailure(__LINE__, "blob file " + path + ": the header could not be read");
-    tempPath = MakeTempFileName();
+    tempPath = path + kCopySuffix;
     FileHandle copy(CreateFileA(tempPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!copy) BlobStreamFailure(__LINE__, "compaction copy " + tempPath + " could not be opened");
@@ -471,15 +476,8 @@ bool DaoDatabase::RecoverBlobCompaction() {
   // Copies never renamed into place: the tables never described them.
   std::error_code ec;
   for (fs::directory_iterator it(directory, ec), end; !ec && it != end; it.increment(ec)) {
-    const std::string name = it->path().filename().string();
-    if (name.size() < 6 || name.front() != '~' || it->path().extension() != ".tmp") continue;
-    FileHandle file(CreateFileA(it->path().c_str(), GENERIC_READ,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-    BlobFileHeader header;
-    if (!file || !header.Read(ReaderOf(file.get()))) continue;
-    file.Close();
-    if ((header.ulFlags & kBlobFileCompacting) == 0 || header.lFileId < 0) continue;
+    if (it->path().extension() != kCopySuffix || !IsBlobFileName(it->path().stem().string()))
+      continue;
     BlobTrace(4, __LINE__, "removing the unfinished compaction copy " + it->path().string());
     if (std::remove(it->path().c_str()) != 0) bClean = false;
   }

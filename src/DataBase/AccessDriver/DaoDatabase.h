@@ -178,7 +178,8 @@ class DaoDatabase : public IDatabase {
   // ---- Check and compaction of the blob files (DaoBLOBCompact.cpp) ----
   //
   // Crash safety: a blob file is replaced only by its finished, synced copy
-  // ("~<n>.tmp", header flag kBlobFileCompacting and the file's id), in one
+  // (the file's name + ".tmp", header flag kBlobFileCompacting and the
+  // file's id), in one
   // rename made inside the transaction that moves the tables to the copy's
   // layout; the flag is cleared once that transaction is committed. While a
   // run is under way the marker file kBlobCompactionMarker lies in the blob

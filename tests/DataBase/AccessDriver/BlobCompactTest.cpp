@@ -331,9 +331,9 @@ TEST_F(BlobCompactTest, OpenFinishesAnInterruptedCompaction) {
     m_pModel.reset();
     std::ofstream(marker).flush();
     if (state == State::CopyNotRenamed) {
-      const std::string temp = fs::path(path).parent_path().string() + "/~zz.tmp";
+      const std::string temp = path + ".tmp";
       fs::rename(path, temp);
-      PatchLong(temp, 280, 4);
+      fs::resize_file(temp, 100);  // half written
       std::ofstream(path, std::ios::binary)
           .write(reinterpret_cast<const char*>(oldFile.data()), static_cast<long>(oldFile.size()));
       fs::copy_file(savedDb, MainPath(), fs::copy_options::overwrite_existing);
