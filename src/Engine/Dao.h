@@ -218,6 +218,10 @@ class DBEngine : public DaoObject {
   // DstLocale / SrcLocale: the Connect texts (";PWD=...") of the copy and the source.
   HRESULT raw_CompactDatabase(BSTR SrcName, BSTR DstName, VARIANT DstLocale, VARIANT Options,
                               VARIANT SrcLocale);
+  // Not DAO's: compacts Name in place through the new file TempName beside
+  // it, which replaces Name by one rename while Name is held exclusively
+  // (see DatabaseCore::CompactInPlace). Connect: ";PWD=password".
+  HRESULT raw_CompactDatabaseInPlace(BSTR Name, BSTR TempName, VARIANT Connect);
 
   DatabasePtr OpenDatabase(const _bstr_t& Name, const _variant_t& Options = vtMissing(),
                            const _variant_t& ReadOnly = vtMissing(),
@@ -228,6 +232,8 @@ class DBEngine : public DaoObject {
                        const _variant_t& DstLocale = vtMissing(),
                        const _variant_t& Options = vtMissing(),
                        const _variant_t& SrcLocale = vtMissing());
+  void CompactDatabaseInPlace(const _bstr_t& Name, const _bstr_t& TempName,
+                              const _variant_t& Connect = vtMissing());
 };
 
 // ---- Database -----------------------------------------------------------------

@@ -361,6 +361,13 @@ HRESULT DBEngine::raw_CompactDatabase(BSTR SrcName, BSTR DstName, VARIANT DstLoc
   });
 }
 
+HRESULT DBEngine::raw_CompactDatabaseInPlace(BSTR Name, BSTR TempName, VARIANT Connect) {
+  return Boundary([&] {
+    DatabaseCore::CompactInPlace(Utf8(Name), Utf8(TempName),
+                                 TextArg(Connect, "the connect text of CompactDatabaseInPlace"));
+  });
+}
+
 DatabasePtr DBEngine::OpenDatabase(const _bstr_t& Name, const _variant_t& Options,
                                    const _variant_t& ReadOnly, const _variant_t& Connect) {
   Database* p = nullptr;
@@ -383,6 +390,11 @@ void DBEngine::CompactDatabase(const _bstr_t& SrcName, const _bstr_t& DstName,
                                const _variant_t& DstLocale, const _variant_t& Options,
                                const _variant_t& SrcLocale) {
   Check(raw_CompactDatabase(SrcName, DstName, DstLocale, Options, SrcLocale));
+}
+
+void DBEngine::CompactDatabaseInPlace(const _bstr_t& Name, const _bstr_t& TempName,
+                                      const _variant_t& Connect) {
+  Check(raw_CompactDatabaseInPlace(Name, TempName, Connect));
 }
 
 // ---- Database ----------------------------------------------------------------------

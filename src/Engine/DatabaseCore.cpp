@@ -6,7 +6,11 @@
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <system_error>
 
@@ -100,6 +104,14 @@ bool CanShareReads(Connection& conn) {
   int rc = sqlite3_exec(conn.db(), "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
   int primary = rc & 0xFF;
   return !(primary == SQLITE_READONLY || primary == SQLITE_CANTOPEN);
+}
+
+// Flushes a file (or a directory's entries) to disk; false when that fails.
+bool SyncFile(const std::string& path, bool directory) {
+  const int fd = ::open(path.c_str(), directory ? (O_RDONLY | O_DIRECTORY) : O_RDWR);
+  if (fd < 0) return false;
+  const bool ok = ::fsync(fd) == 0;
+  return ::close(fd) == 0 && ok;
 }
 
 std::string AbsolutePath(const std::string& path) {
@@ -197,6 +209,22 @@ std::shared_ptr<DatabaseCore> DatabaseCore::Create(const std::string& path,
 
 std::shared_ptr<DatabaseCore> DatabaseCore::Open(const std::string& path, bool exclusive,
                                                  bool readOnly, const std::string& connect) {
+  // An open that waited for a compaction in place may have got the file
+  // that the copy has since replaced (its name now names the copy): it
+  // opens again, at most a few times.
+  for (int attempt = 0;; ++attempt) {
+    std::shared_ptr<DatabaseCore> db = OpenOnce(path, exclusive, readOnly, connect);
+    int moved = 0;
+    if (attempt == 4 || !db->m_conn ||
+        sqlite3_file_control(db->m_conn->db(), "main", SQLITE_FCNTL_HAS_MOVED, &moved) !=
+            SQLITE_OK ||
+        moved == 0)
+      return db;
+  }
+}
+
+std::shared_ptr<DatabaseCore> DatabaseCore::OpenOnce(const std::string& path, bool exclusive,
+                                                     bool readOnly, const std::string& connect) {
   std::string abs = AbsolutePath(path);
   std::error_code ec;
   if (!fs::exists(abs, ec)) Fail(kErrFileNotFound, "Could not find file '" + abs + "'.");
@@ -441,6 +469,57 @@ void DatabaseCore::Compact(const std::string& src, const std::string& dst,
     RemoveDatabaseFiles(absDst);
     throw;
   }
+}
+
+void DatabaseCore::CompactInPlace(const std::string& path, const std::string& temp,
+                                  const std::string& connect) {
+  const std::string abs = AbsolutePath(path);
+  const std::string absTemp = AbsolutePath(temp);
+  std::error_code ec;
+  if (!fs::exists(abs, ec)) Fail(kErrFileNotFound, "Could not find file '" + abs + "'.");
+  if (fs::exists(absTemp, ec))
+    Fail(kErrDatabaseExists, "Database '" + absTemp + "' already exists.");
+  if (fs::path(absTemp).parent_path() != fs::path(abs).parent_path())
+    Fail(kErrBadPath, "'" + absTemp + "' is not in the directory of '" + abs + "'.");
+  // An exclusive open refuses a file that anyone else has open, and keeps
+  // everyone out until the copy has replaced it.
+  auto source = Open(abs, true, false, connect);
+  Connection& c = source->Conn();
+  const std::string ctx = "Compacting '" + abs + "' in place";
+  // Out of WAL: the source's close must not touch the "-wal" of its name,
+  // which belongs to the copy once it has replaced the file.
+  c.Exec("PRAGMA journal_mode=DELETE", ctx);
+  try {
+    {
+      CatalogWrite catalog(c);
+      c.Exec("VACUUM INTO " + QuoteText(absTemp), ctx);
+    }
+    {
+      Connection out(absTemp, SQLITE_OPEN_READWRITE);
+      out.Exec("PRAGMA journal_mode=WAL", ctx);
+      ConnectOptions options = ParseConnect(connect);
+      if (options.hasPassword) {
+        out.Exec("BEGIN IMMEDIATE", ctx);
+        StorePassword(out, options.password);
+        out.Exec("COMMIT", ctx);
+      }
+    }
+    if (!SyncFile(absTemp, false))
+      Fail(kErrDiskIo, ctx + ": the copy '" + absTemp + "' could not be synced.");
+    if (std::rename(absTemp.c_str(), abs.c_str()) != 0)
+      Fail(kErrDiskIo, ctx + ": the copy '" + absTemp + "' could not replace the file.");
+  } catch (...) {
+    try {
+      c.Exec("PRAGMA journal_mode=WAL", ctx);
+    } catch (...) {
+      // The file stays in rollback-journal mode: still whole and readable.
+    }
+    source->Close();
+    RemoveDatabaseFiles(absTemp);
+    throw;
+  }
+  source->Close();
+  SyncFile(fs::path(abs).parent_path().string(), true);  // the rename is done either way
 }
 
 }  // namespace dao

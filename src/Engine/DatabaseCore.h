@@ -109,6 +109,14 @@ class DatabaseCore : public std::enable_shared_from_this<DatabaseCore> {
   // Writes a compacted copy of `src` to `dst` (which must not exist).
   static void Compact(const std::string& src, const std::string& dst, const std::string& dstConnect,
                       const std::string& srcConnect);
+  // Compacts `path` in place: the copy is written to `temp` (which must not
+  // exist, in the same directory), synced, and renamed over `path` while
+  // the file is still held exclusively, then the directory is synced. A
+  // crash leaves the old file or the new one. Refused (3045) while anyone
+  // else has the file open; on any failure `path` is unchanged and `temp`
+  // is gone.
+  static void CompactInPlace(const std::string& path, const std::string& temp,
+                             const std::string& connect);
 
   ~DatabaseCore();
 
@@ -183,6 +191,10 @@ class DatabaseCore : public std::enable_shared_from_this<DatabaseCore> {
                   const std::string& ctx);
 
  private:
+  // One attempt of Open.
+  static std::shared_ptr<DatabaseCore> OpenOnce(const std::string& path, bool exclusive,
+                                                bool readOnly, const std::string& connect);
+
   DatabaseCore(std::unique_ptr<Connection> conn, std::string name, bool exclusive, bool readOnly);
   void Configure();
   void CheckCatalog(const ConnectOptions& options);

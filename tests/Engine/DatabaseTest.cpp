@@ -2,6 +2,8 @@
 // properties, transactions, compaction, several processes.
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -342,6 +344,48 @@ TEST_F(EngineTest, CompactedCopyHoldsTheSameRowsAndProperties) {
                             dao::vtMissing(), ";PWD=one");
   EXPECT_DAO_ERROR(Open("pw2.vdb", ";PWD=one"), 3031);
   Open("pw2.vdb", ";PWD=two")->Close();
+}
+
+TEST_F(EngineTest, CompactionInPlaceReplacesTheFileByOneRename) {
+  const std::string path = Path("test.vdb"), temp = Path("dbtemp.vdb");
+  auto journalMode = [&] {
+    sqlite3* db = nullptr;
+    sqlite3_open(path.c_str(), &db);
+    std::string mode;
+    sqlite3_exec(
+        db, "PRAGMA journal_mode",
+        [](void* p, int, char** values, char**) {
+          *static_cast<std::string*>(p) = values[0];
+          return 0;
+        },
+        &mode, nullptr);
+    sqlite3_close(db);
+    return mode;
+  };
+  auto inode = [&] {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+  };
+  ino_t original = 0;
+  {
+    auto db = CreateCustomers();
+    original = inode();
+    db->Execute("DELETE FROM Customers WHERE Name = 'Bob'");
+    // Open elsewhere: refused, nothing changes.
+    EXPECT_DAO_ERROR(m_engine->CompactDatabaseInPlace(path.c_str(), temp.c_str()), 3045);
+  }
+  std::ofstream(temp) << "taken";
+  EXPECT_DAO_ERROR(m_engine->CompactDatabaseInPlace(path.c_str(), temp.c_str()), 3204);
+  std::filesystem::remove(temp);
+  EXPECT_EQ(inode(), original);
+  EXPECT_EQ(journalMode(), "wal");
+  m_engine->CompactDatabaseInPlace(path.c_str(), temp.c_str());
+  EXPECT_NE(inode(), original);
+  EXPECT_FALSE(std::filesystem::exists(temp));
+  EXPECT_EQ(journalMode(), "wal");
+  auto db = Open();
+  EXPECT_EQ(CountRows(db, "Customers"), 2);
+  db->Close();
 }
 
 TEST_F(EngineTest, TwoProcessesAppendingToOneTableLoseNothing) {

@@ -42,12 +42,19 @@ void DaoBlobStrategy::Report(const vem_error& e) {
   if (m_pModel != nullptr) m_pModel->GetBackChannel().Error(e.code(), e.what(), nullptr, nullptr);
 }
 
+void DaoBlobStrategy::CheckBlockIsOurs(const BlobBlockHeader& header, const std::string& path) {
+  if (header.lBlobId == m_lBlobId && header.lDataLength == m_lDataLength) return;
+  // A compaction moved the block after the blob was loaded: never another
+  // blob's bytes.
+  Trace(2, __LINE__, "BLOB header does not match its table row: " + path);
+  throw vem_error("blob file " + path + " holds no block of blob id " + std::to_string(m_lBlobId) +
+                      " at offset " + std::to_string(m_lBlockStart) +
+                      " (moved since it was loaded: load the blob again)",
+                  kVemErrBlobHeader);
+}
+
 std::string DaoBlobStrategy::BlobFilePathOf(const std::string& fileName, const std::string& row) {
-  bool bValid = fileName.size() >= 16 && fileName.compare(0, 4, "blob") == 0 &&
-                fileName.compare(fileName.size() - 4, 4, ".bin") == 0;
-  for (std::size_t i = 4; bValid && i + 4 < fileName.size(); ++i)
-    bValid = fileName[i] >= '0' && fileName[i] <= '9';
-  if (!bValid) {
+  if (!IsBlobFileName(fileName)) {
     const std::string text = "tblBLOB_FILES row " + row + " names the blob file \"" + fileName +
                              "\", which is not of the form blob<8 or more digits>.bin";
     Trace(4, __LINE__, text);
@@ -174,6 +181,7 @@ HANDLE DaoBlobStrategy::OpenReadHandle(LONG* plLength) {
       Trace(4, __LINE__, "BLOB block version error: header version too high (" + path + ")");
       throw vem_error(path, kVemErrBlobBlockVersion);
     }
+    CheckBlockIsOurs(blockHeader, path);
     const DWORD dwSize = GetFileSize(file.get(), nullptr);
     const LONGLONG dataEnd =
         static_cast<LONGLONG>(m_lBlockStart) + blockHeader.nSize + m_lDataLength;
@@ -255,6 +263,7 @@ std::istream& DaoBlobStrategy::OpenRead() {
       Trace(4, __LINE__, "BLOB block version error: header version too high (" + path + ")");
       throw vem_error(path, kVemErrBlobBlockVersion);
     }
+    CheckBlockIsOurs(blockHeader, path);
     std::error_code ec;
     const auto fileSize = std::filesystem::file_size(path, ec);
     const auto dataEnd = static_cast<std::uintmax_t>(m_lBlockStart) +

@@ -29,6 +29,7 @@
 class DataModel;
 class DaoDatabase;
 class vem_error;
+struct BlobBlockHeader;
 struct SRecordDef;
 
 class DaoBlobStrategy : public IBlobStrategy {
@@ -108,6 +109,10 @@ class DaoBlobStrategy : public IBlobStrategy {
   // writes its headers; durable (directory entry included) on return.
   void CreateBlobFile(const std::string& path, LONG lFileId, LONG lBlobId);
   void DeleteTempFile();
+
+  // Raises vem_error kVemErrBlobHeader (traced) unless the block header read
+  // at the loaded start is the loaded blob's (id and data length).
+  void CheckBlockIsOurs(const BlobBlockHeader& header, const std::string& path);
 
   // Back channel helpers.
   void Trace(LONG lLevel, LONG lLine, const std::string& text);

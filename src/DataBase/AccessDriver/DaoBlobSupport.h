@@ -72,9 +72,32 @@ inline bool WriteHeader(HANDLE h, const BlobBlockHeader& header) {
   return WriteExact(h, bytes, sizeof bytes);
 }
 
+// Makes the directory entries of directory durable. False when that fails.
+inline bool SyncDirectory(const std::string& directory) {
+  FileHandle dir(CreateFileA(directory.c_str(), GENERIC_READ | GENERIC_WRITE,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  return dir && FlushFileBuffers(dir.get()) != FALSE && dir.Close();
+}
+
+// True for "blob" + eight or more digits + ".bin": the only names a table
+// row may give a blob file (nothing outside the blob directory).
+inline bool IsBlobFileName(const std::string& fileName) {
+  bool bValid = fileName.size() >= 16 && fileName.compare(0, 4, "blob") == 0 &&
+                fileName.compare(fileName.size() - 4, 4, ".bin") == 0;
+  for (std::size_t i = 4; bValid && i + 4 < fileName.size(); ++i)
+    bValid = fileName[i] >= '0' && fileName[i] <= '9';
+  return bValid;
+}
+
 inline LONG LongOf(_variant_t v) {
   if (v.vt != VT_I4) v.ChangeType(VT_I4);
   return v.lVal;
+}
+inline bool BoolOf(_variant_t v) {
+  if (v.vt == VT_NULL || v.vt == VT_EMPTY) return false;
+  if (v.vt != VT_BOOL) v.ChangeType(VT_BOOL);
+  return v.boolVal != VARIANT_FALSE;
 }
 inline std::string TextOf(const _variant_t& v) {
   if (v.vt == VT_NULL || v.vt == VT_EMPTY) return std::string();

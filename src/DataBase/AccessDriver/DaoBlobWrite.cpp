@@ -28,14 +28,6 @@ namespace {
 
 constexpr DWORD kCopyBufferSize = 0x8000;
 
-// Makes the directory entries of directory durable. False when that fails.
-bool SyncDirectory(const std::string& directory) {
-  FileHandle dir(CreateFileA(directory.c_str(), GENERIC_READ | GENERIC_WRITE,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                             FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  return dir && FlushFileBuffers(dir.get()) != FALSE && dir.Close();
-}
-
 bool Exists(const std::string& path) {
   std::error_code ec;
   return std::filesystem::exists(path, ec);

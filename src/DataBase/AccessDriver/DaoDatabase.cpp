@@ -1,7 +1,6 @@
 // DaoDatabase: the per-thread engine, opening and closing, version
 // properties, transactions, record deletion, the cipher's key states and
-// the factories, the re-encryption walk and the compaction (see
-// DaoDatabase.h).
+// the factories and the re-encryption walk (see DaoDatabase.h).
 #include "DataBase/AccessDriver/DaoDatabase.h"
 
 #include <cstdint>
@@ -23,7 +22,6 @@
 #include "DataBase/AccessDriver/IBlobStrategy.h"
 #include "DataBase/AccessDriver/IRecord.h"
 #include "Platform/ComBase.h"
-#include "Platform/Random.h"
 #include "Platform/Win32.h"
 #include "Utility/Coding.h"
 
@@ -228,6 +226,11 @@ void DaoDatabase::AcquireThreadEngine() {
   m_pThreadEngine = pRecord;
 }
 
+dao::DBEngine& DaoDatabase::ThreadDBEngine() {
+  if (m_pThreadEngine == nullptr || !m_pThreadEngine->m_pEngine) _com_issue_error(E_POINTER);
+  return *m_pThreadEngine->m_pEngine;
+}
+
 LONG DaoDatabase::TEST_ThreadEngineUseCount() {
   ThreadEngines& engines = Engines();
   std::lock_guard<CritSection> guard(engines.Lock());
@@ -257,13 +260,13 @@ void DaoDatabase::ReleaseThreadEngine() noexcept {
 void DaoDatabase::Open() {
   if (IsOpen()) return;
   CallEngine(m_pModel, [&] { OpenCore(); });
+  FinishInterruptedBlobCompaction();
 }
 
 void DaoDatabase::OpenCore() {
-  if (m_pThreadEngine == nullptr || !m_pThreadEngine->m_pEngine) _com_issue_error(E_POINTER);
-  dao::DatabasePtr pDatabase = m_pThreadEngine->m_pEngine->OpenDatabase(
-      _bstr_t(m_path.c_str()), _variant_t(m_bExclusive), _variant_t(m_bReadOnly),
-      _variant_t(m_connect.c_str()));
+  dao::DatabasePtr pDatabase =
+      ThreadDBEngine().OpenDatabase(_bstr_t(m_path.c_str()), _variant_t(m_bExclusive),
+                                    _variant_t(m_bReadOnly), _variant_t(m_connect.c_str()));
   if (!pDatabase) _com_issue_error(E_POINTER);
 
   m_ulDriverVersion = ReadVersion(*pDatabase, kDriverVersionProperty);
@@ -459,63 +462,4 @@ std::unique_ptr<IRecordsetStrategy> DaoDatabase::CreateRecordsetStrategy(
 
 std::unique_ptr<ICommand> DaoDatabase::CreateCommand(const SCommandDef& /*commandDef*/) {
   return nullptr;
-}
-
-// Compaction: the engine compacts the file into a new file in the same
-// directory ("db" + 6 characters + the database's extension) that then
-// replaces the database file.
-bool DaoDatabase::Compact() {
-  const bool bWasOpen = IsOpen();
-  Close();
-  CBackChannel* pBackChannel = m_pModel != nullptr ? &m_pModel->GetBackChannel() : nullptr;
-  if (pBackChannel != nullptr) pBackChannel->Progress(-1, nullptr, nullptr, nullptr, 0, 0);
-
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  const fs::path source = fs::absolute(fs::path(m_path), ec);
-  std::string temp;
-  {
-    static constexpr char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    for (int attempt = 0; attempt < 100 && temp.empty(); ++attempt) {
-      BYTE random[6];
-      platform::RandomBytes(random, sizeof random);
-      std::string stem = "db";
-      for (BYTE b : random) stem += kChars[b % (sizeof kChars - 1)];
-      const fs::path candidate = source.parent_path() / (stem + source.extension().string());
-      if (!fs::exists(candidate, ec)) temp = candidate.string();
-    }
-  }
-  bool bResult = false;
-  if (!temp.empty()) {
-    CallEngine(m_pModel, [&] {
-      if (m_pThreadEngine == nullptr || !m_pThreadEngine->m_pEngine) _com_issue_error(E_POINTER);
-      m_pThreadEngine->m_pEngine->CompactDatabase(_bstr_t(m_path.c_str()), _bstr_t(temp.c_str()),
-                                                  _variant_t(m_connect.c_str()), dao::vtMissing(),
-                                                  _variant_t(m_connect.c_str()));
-    });
-    if (fs::exists(temp, ec)) {
-      fs::remove(m_path, ec);
-      fs::rename(temp, m_path, ec);
-      bResult = true;
-    }
-  }
-  if (pBackChannel != nullptr) pBackChannel->Progress(-1, nullptr, nullptr, nullptr, 10, 2);
-  try {
-    // The blob files are compacted with the database open; the blob store
-    // adds that step here.
-    Open();
-    Close();
-  } catch (const vem_error&) {
-    // Already traced by the translation; the run goes on.
-  }
-  if (pBackChannel != nullptr) {
-    pBackChannel->Progress(-1, nullptr, nullptr, nullptr, 100, 2);
-    pBackChannel->Progress(-1, nullptr, nullptr, nullptr, 0, 1);
-  }
-  if (bWasOpen) Open();
-  return bResult;
-}
-
-bool DaoDatabase::Check() {
-  return Compact();
 }

@@ -179,6 +179,42 @@ class DaoDatabase : public IDatabase {
   // The temporary name of counter value ulValue ("~" + base 36 + ".tmp").
   static std::string TempFileNameOf(ULONG ulValue);
 
+  // ---- Check and compaction of the blob files (DaoBLOBCompact.cpp) ----
+  //
+  // Crash safety: a blob file is replaced only by its finished, synced copy
+  // (the file's name + ".tmp", header flag kBlobFileCompacting and the
+  // file's id), in one
+  // rename made inside the transaction that moves the tables to the copy's
+  // layout; the flag is cleared once that transaction is committed. While a
+  // run is under way the marker file kBlobCompactionMarker lies in the blob
+  // directory; while it is there, an open (and every run) first finishes
+  // what a crash interrupted (RecoverBlobCompaction).
+
+  // The marker of a blob compaction run under way (in the blob directory).
+  static constexpr const char* kBlobCompactionMarker = "compaction.pending";
+
+  // Checks and compacts every blob file (smallest first) under the named
+  // mutex; true when each was checked and compacted. A file the check
+  // refuses is reported and skipped; a vem_error from a compaction is
+  // reported and ends the run. A database without tblBLOB_FILES answers
+  // true.
+  bool CompactBlobFiles();
+  // Checks and compacts the blob file of the files row on which rFiles
+  // stands; true when it was compacted. Raises vem_error (0xC004A805 and
+  // others) when the compaction fails after its check; the file and the
+  // tables are then as before, or (failure after the rename) as after.
+  bool CompactBlobFile(dao::Recordset& rFiles);
+  // Checks the blob file lFileId (the row on which rFiles stands) against
+  // the tables; repairs the header differences the tables settle and block
+  // flags of live blocks, written only when every check passed. Raises
+  // vem_error with the code of the first check that fails.
+  bool CheckBlobFile(LONG lFileId, dao::Recordset& rFiles);
+  // Finishes interrupted compactions: removes copies never renamed into
+  // place, and for a blob file still flagged as a copy brings the tables to
+  // its layout (when the transaction was lost) and clears the flag. True
+  // when nothing is left unfinished. Under the named mutex.
+  bool RecoverBlobCompaction();
+
   // Test hook: the number of database objects that use the calling thread's
   // engine (0 when the thread has none).
   static LONG TEST_ThreadEngineUseCount();
@@ -188,6 +224,8 @@ class DaoDatabase : public IDatabase {
 
  private:
   void AcquireThreadEngine();
+  // This thread's engine; raises _com_error(E_POINTER) when there is none.
+  dao::DBEngine& ThreadDBEngine();
   void ReleaseThreadEngine() noexcept;
   void OpenCore();
   // ReencryptAll, then beforeCommit (when given), inside one transaction of
@@ -231,6 +269,25 @@ class DaoDatabase : public IDatabase {
   static void WriteProperty(dao::Database& db, const char* name, short type,
                             const _variant_t& vValue);
 
+  // True when the database has the table tblBLOB_FILES.
+  bool HasBlobTables();
+  // After an open (not read-only): when the marker of a compaction run lies
+  // in the blob directory, RecoverBlobCompaction, and the marker goes when
+  // nothing is left unfinished. Failures are traced; the open stands.
+  void FinishInterruptedBlobCompaction();
+  // Compacts the closed database file in place through the engine (a copy
+  // beside it renamed over it); true when replaced, false when no free name
+  // for the copy was found. Engine refusals and failures are raised.
+  bool CompactDatabaseFile();
+  // Finishes the compaction whose copy became the blob file path (file
+  // lFileId); raises vem_error when the copy and the tables disagree.
+  void RecoverBlobFile(LONG lFileId, const std::string& path);
+  // Back channel helpers of the blob check and compaction.
+  void BlobTrace(LONG lLevel, LONG lLine, const std::string& text);
+  [[noreturn]] void BlobFail(LONG lLine, const std::string& trace, const std::string& path,
+                             LONG lCode);
+  [[noreturn]] void BlobStreamFailure(LONG lLine, const std::string& what);
+
   // The key state last found in force and the data version then: while the
   // version stays, the check needs no property read.
   struct KeyCheckCache {
@@ -257,4 +314,9 @@ class DaoDatabase : public IDatabase {
   bool m_bSecretChangePending = false;
   FieldCipher::KeyStates m_keysBeforeChange{};
   FieldCipher::KeyStates m_keysAfterChange{};
+  // Progress of one blob compaction run: blocks in all, blocks processed.
+  LONG m_lBlobBlocksTotal = 1;
+  LONG m_lBlobBlocksDone = 0;
+  // Set when a compaction copy is left in place unfinished (the marker stays).
+  bool m_bBlobCompactionUnfinished = false;
 };
