@@ -13,8 +13,9 @@
 // Usage: vem_demo [DIRECTORY]
 // The database is DIRECTORY/customers.db (password "demo"); when it already
 // exists (made, say, by `vem create` from examples/schema/demo.json) the demo
-// works on it. Without DIRECTORY everything happens in a temporary directory
-// that is removed at the end. The registry is DIRECTORY/registry.db unless
+// works on it. The encrypted fields end under the secret "correct horse
+// battery staple" (the demo changes it and back). Without DIRECTORY everything happens in a
+// temporary directory that is removed at the end. The registry is DIRECTORY/registry.db unless
 // VEM_REGISTRY names one.
 #include <cstdio>
 #include <cstdlib>
@@ -443,6 +444,9 @@ int Run(const std::string& dir) {
     const std::string newSecret = "a new secret";
     Check("ChangeSecret", pModel->ChangeSecret(Bytes(secret), Bytes(newSecret), Bytes("")));
     ListCustomers(*pModel, "Changed the secret (every encrypted value rewritten); read again:");
+    // And back, so that the next run (and `vem dump`) find the first secret.
+    Check("ChangeSecret", pModel->ChangeSecret(Bytes(newSecret), Bytes(secret), Bytes("")));
+    std::printf("Changed it back to the first secret\n");
 
     std::printf("Checking the database and its blob files:\n");
     Check("Check", pModel->Check());
