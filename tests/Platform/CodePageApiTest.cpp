@@ -167,7 +167,7 @@ TEST(CodePageApi, WindowsBufferRules) {
 // Every best fit of the reference table (reference/BestFit1252.txt), through
 // WideCharToMultiByte and through platform::WideToAnsi.
 TEST(CodePageApi, BestFitAgreesWithTheReferenceTable) {
-  std::ifstream in(std::filesystem::path(__FILE__).parent_path() / "reference" / "BestFit1252.txt");
+  std::ifstream in(std::filesystem::path(VEM_REFERENCE_DIR) / "BestFit1252.txt");
   ASSERT_TRUE(in);
   unsigned unit = 0, byte = 0;
   int count = 0;
