@@ -224,20 +224,8 @@ std::vector<BYTE> Bytes(std::size_t n) {
   return bytes;
 }
 
-TEST(BackChannel, HexDumpOfThreeBytes) {
-  Connected bc(4);
-  const BYTE data[] = {0x41, 0x00, 0xFF};
-  bc.channel.HexDump(4, data, 3);
-  const std::vector<std::string> texts = bc.client.TraceTexts();
-  ASSERT_EQ(texts.size(), 1u);
-  EXPECT_EQ(texts[0].rfind("VEM BackChannel.cpp(", 0), 0u) << texts[0];
-  std::string expected = "Bytes: 0-3\r\n41 00 ff ";
-  for (int i = 0; i < 13; ++i) expected += "   ";
-  expected += "  A..";
-  EXPECT_EQ(MessageOf(texts[0]), expected);
-}
-
-TEST(BackChannel, HexDumpLineBoundaries) {
+// Printable bytes in the text column, the rest as '.'; lines of 16 padded.
+TEST(BackChannel, HexDumpLayout) {
   const auto hexLine = [](int first) {
     std::string line;
     for (int i = first; i < first + 16; ++i) {
@@ -247,23 +235,25 @@ TEST(BackChannel, HexDumpLineBoundaries) {
     }
     return line + "  ................";  // bytes 0..31 are not printable
   };
-  std::string pad15;
-  for (int i = 0; i < 15; ++i) pad15 += "   ";
+  std::string pad13, pad15;
+  for (int i = 0; i < 13; ++i) pad13 += "   ";
+  pad15 = pad13 + "      ";
   const struct {
-    std::size_t length;
+    std::vector<BYTE> data;
     std::string expected;
   } cases[] = {
-      {0, "Bytes: 0-0\r\n"},
-      {16, "Bytes: 0-16\r\n" + hexLine(0)},
-      {17, "Bytes: 0-17\r\n" + hexLine(0) + "\r\n10 " + pad15 + "  ."},
-      {32, "Bytes: 0-32\r\n" + hexLine(0) + "\r\n" + hexLine(16)},
+      {{0x41, 0x00, 0xFF}, "Bytes: 0-3\r\n41 00 ff " + pad13 + "  A.."},
+      {Bytes(0), "Bytes: 0-0\r\n"},
+      {Bytes(16), "Bytes: 0-16\r\n" + hexLine(0)},
+      {Bytes(17), "Bytes: 0-17\r\n" + hexLine(0) + "\r\n10 " + pad15 + "  ."},
+      {Bytes(32), "Bytes: 0-32\r\n" + hexLine(0) + "\r\n" + hexLine(16)},
   };
   for (const auto& c : cases) {
     Connected bc(4);
-    const std::vector<BYTE> data = Bytes(c.length);
-    bc.channel.HexDump(4, data.data(), static_cast<LONG>(c.length));
-    ASSERT_EQ(bc.client.TraceTexts().size(), 1u) << "length " << c.length;
-    EXPECT_EQ(MessageOf(bc.client.TraceTexts()[0]), c.expected) << "length " << c.length;
+    bc.channel.HexDump(4, c.data.data(), static_cast<LONG>(c.data.size()));
+    ASSERT_EQ(bc.client.TraceTexts().size(), 1u) << c.expected;
+    EXPECT_EQ(bc.client.TraceTexts()[0].rfind("VEM BackChannel.cpp(", 0), 0u);
+    EXPECT_EQ(MessageOf(bc.client.TraceTexts()[0]), c.expected);
   }
 }
 
