@@ -231,6 +231,7 @@ TEST(VariantT, ConstructorsMakeTheWindowsTypes) {
       {_variant_t(USHORT{5}), VT_UI2},
       {_variant_t(ULONG{5}), VT_UI4},
       {_variant_t(LONGLONG{5}), VT_I8},
+      {_variant_t(5LL), VT_I8},  // long long, not LONGLONG
       {_variant_t(ULONGLONG{5}), VT_UI8},
       {_variant_t(cy), VT_CY},
       {_variant_t("text"), VT_BSTR},
