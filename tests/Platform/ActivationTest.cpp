@@ -101,27 +101,6 @@ TEST_F(ActivationTest, CreatesByClassIdAndByProgId) {
   object->Release();
 }
 
-TEST_F(ActivationTest, RegistrationWritesTheModulesOwnPath) {
-  OLECHAR text[39];
-  StringFromGUID2(CLSID_VemTestObject, text, 39);
-  vemtest::Key key;
-  ASSERT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT,
-                          (u"CLSID\\" + std::u16string(text) + u"\\InprocServer32").c_str(), 0,
-                          KEY_READ, key.out()),
-            ERROR_SUCCESS);
-  char path[PATH_MAX];
-  DWORD size = sizeof path;
-  ASSERT_EQ(
-      RegQueryValueExA(key.get(), nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(path), &size),
-      ERROR_SUCCESS);
-  EXPECT_EQ(std::string(path), RealPath(VEM_TEST_MODULE));
-  size = sizeof path;
-  ASSERT_EQ(RegQueryValueExA(key.get(), "threadingmodel", nullptr, nullptr,
-                             reinterpret_cast<BYTE*>(path), &size),
-            ERROR_SUCCESS);
-  EXPECT_STREQ(path, "Both");
-}
-
 TEST_F(ActivationTest, FailuresAnswerWindowsCodesAndSayWhy) {
   const std::string textFile = m_registry.dir().File("not-a-module.so");
   std::ofstream(textFile) << "not a shared library";

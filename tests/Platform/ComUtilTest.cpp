@@ -220,7 +220,6 @@ TEST(VariantT, ConstructorsMakeTheWindowsTypes) {
       {_variant_t(SHORT{5}), VT_I2},
       {_variant_t(SHORT{5}, VT_BOOL), VT_BOOL},
       {_variant_t(LONG{5}), VT_I4},
-      {_variant_t(5), VT_I4},
       {_variant_t(LONG{5}, VT_ERROR), VT_ERROR},
       {_variant_t(1.5f), VT_R4},
       {_variant_t(1.5), VT_R8},
@@ -232,7 +231,7 @@ TEST(VariantT, ConstructorsMakeTheWindowsTypes) {
       {_variant_t(USHORT{5}), VT_UI2},
       {_variant_t(ULONG{5}), VT_UI4},
       {_variant_t(LONGLONG{5}), VT_I8},
-      {_variant_t(5LL), VT_I8},
+      {_variant_t(5LL), VT_I8},  // long long, not LONGLONG
       {_variant_t(ULONGLONG{5}), VT_UI8},
       {_variant_t(cy), VT_CY},
       {_variant_t("text"), VT_BSTR},

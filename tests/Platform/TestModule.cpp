@@ -1,6 +1,6 @@
 // A real in-process server for the activation tests: one class
-// (CLSID_VemTestObject), a class factory, a module lock count, and the four
-// entry points, registering itself through the registry calls with the path
+// (CLSID_VemTestObject), a class factory, a module lock count, and the entry
+// points the tests call, registering itself through the registry calls with the path
 // GetModuleFileNameA gives for its own address. Built with -fno-gnu-unique
 // so that it can really be unloaded.
 #include <string>
@@ -136,12 +136,5 @@ STDAPI DllRegisterServer() {
   };
   for (const auto& entry : entries)
     if (SetText(entry.key, entry.name, entry.text) != ERROR_SUCCESS) return SELFREG_E_CLASS;
-  return S_OK;
-}
-
-STDAPI DllUnregisterServer() {
-  for (const std::string& key :
-       {ClassKey(), std::string("VemTest.TestObject.1"), std::string("VemTest.TestObject")})
-    RegDeleteTreeA(HKEY_CLASSES_ROOT, key.c_str());
   return S_OK;
 }

@@ -33,29 +33,9 @@ inline VARIANT Empty() {
 inline VARIANT Null() {
   return Make(VT_NULL);
 }
-inline VARIANT I1(int x) {
-  VARIANT v = Make(VT_I1);
-  v.cVal = static_cast<CHAR>(x);
-  return v;
-}
-inline VARIANT UI1(int x) {
-  VARIANT v = Make(VT_UI1);
-  v.bVal = static_cast<BYTE>(x);
-  return v;
-}
-inline VARIANT I2(int x) {
-  VARIANT v = Make(VT_I2);
-  v.iVal = static_cast<SHORT>(x);
-  return v;
-}
 inline VARIANT I4(LONG x) {
   VARIANT v = Make(VT_I4);
   v.lVal = x;
-  return v;
-}
-inline VARIANT UI4(ULONG x) {
-  VARIANT v = Make(VT_UI4);
-  v.ulVal = x;
   return v;
 }
 inline VARIANT Int(INT x) {
@@ -66,11 +46,6 @@ inline VARIANT Int(INT x) {
 inline VARIANT I8(LONGLONG x) {
   VARIANT v = Make(VT_I8);
   v.llVal = x;
-  return v;
-}
-inline VARIANT UI8(ULONGLONG x) {
-  VARIANT v = Make(VT_UI8);
-  v.ullVal = x;
   return v;
 }
 inline VARIANT R4(float x) {
@@ -86,16 +61,6 @@ inline VARIANT R8(double x) {
 inline VARIANT Date(double x) {
   VARIANT v = Make(VT_DATE);
   v.date = x;
-  return v;
-}
-inline VARIANT Bool(bool x) {
-  VARIANT v = Make(VT_BOOL);
-  v.boolVal = x ? VARIANT_TRUE : VARIANT_FALSE;
-  return v;
-}
-inline VARIANT BoolBits(SHORT x) {
-  VARIANT v = Make(VT_BOOL);
-  v.boolVal = x;
   return v;
 }
 inline VARIANT Dec(BYTE scale, bool negative, ULONG hi, ULONGLONG lo) {
@@ -144,20 +109,14 @@ inline std::string Describe(const VARIANT& v) {
       return "ui1 " + std::to_string(v.bVal);
     case VT_I2:
       return "i2 " + std::to_string(v.iVal);
-    case VT_UI2:
-      return "ui2 " + std::to_string(v.uiVal);
     case VT_I4:
       return "i4 " + std::to_string(v.lVal);
     case VT_UI4:
       return "ui4 " + std::to_string(v.ulVal);
     case VT_INT:
       return "int " + std::to_string(v.intVal);
-    case VT_UINT:
-      return "uint " + std::to_string(v.uintVal);
     case VT_I8:
       return "i8 " + std::to_string(v.llVal);
-    case VT_UI8:
-      return "ui8 " + std::to_string(v.ullVal);
     case VT_R4:
       std::snprintf(buffer, sizeof(buffer), "r4 %.9g", v.fltVal);
       return buffer;

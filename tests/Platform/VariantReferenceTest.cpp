@@ -17,7 +17,7 @@
 namespace {
 
 std::filesystem::path ReferenceDir() {
-  return std::filesystem::path(__FILE__).parent_path() / "reference";
+  return VEM_REFERENCE_DIR;
 }
 
 std::vector<std::string> Split(const std::string& line, char separator) {

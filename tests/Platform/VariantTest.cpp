@@ -3,21 +3,15 @@
 
 #include "Platform/OleAuto.h"
 #include "TestObjects.h"
+#include "VariantCases.h"
 
 using platformtest::RefCount;
 using platformtest::TestObject;
 using platformtest::Utf8;
 using platformtest::Var;
+using variantcases::Str;
 
 namespace {
-
-VARIANT Text(const char16_t* text) {
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_BSTR;
-  v.bstrVal = SysAllocString(text);
-  return v;
-}
 
 // A VT_ARRAY | VT_VARIANT of two elements: a text and a nested BSTR array.
 VARIANT NestedArray() {
@@ -30,7 +24,7 @@ VARIANT NestedArray() {
   SAFEARRAY* outer = SafeArrayCreateVector(VT_VARIANT, 0, 2);
   VARIANT* cells = nullptr;
   SafeArrayAccessData(outer, reinterpret_cast<void**>(&cells));
-  cells[0] = Text(u"outer");
+  cells[0] = Str(u"outer");
   cells[1].vt = VT_ARRAY | VT_BSTR;
   cells[1].parray = inner;
   SafeArrayUnaccessData(outer);
@@ -141,7 +135,7 @@ TEST(Variant, CopyIndFollowsReferences) {
   EXPECT_NE(copy.v.bstrVal, owned);
   EXPECT_EQ(Utf8(copy.v.bstrVal), "text");
 
-  Var inner(Text(u"inner"));
+  Var inner(Str(u"inner"));
   VARIANT refToVariant;
   VariantInit(&refToVariant);
   refToVariant.vt = VT_BYREF | VT_VARIANT;
@@ -163,7 +157,7 @@ TEST(Variant, CopyIndFollowsReferences) {
 }
 
 TEST(Variant, CopyOntoItselfAndFailedCopyKeepTheDestination) {
-  Var v(Text(u"self"));
+  Var v(Str(u"self"));
   EXPECT_EQ(VariantCopy(&v, &v.v), S_OK);
   EXPECT_EQ(Utf8(v.v.bstrVal), "self");
 

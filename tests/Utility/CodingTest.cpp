@@ -1,6 +1,6 @@
 // Tests of the fixed-width little-endian encodings: the byte order of every
-// width, round trips at the limits and around every power of two, signed
-// values through the unsigned forms, and the appending and consuming forms.
+// width, round trips at the limits and around every power of two, and the appending
+// and consuming forms.
 #include "Utility/Coding.h"
 
 #include <gtest/gtest.h>
@@ -52,20 +52,6 @@ TEST(Coding, RoundTripsAtEveryPowerOfTwo) {
     EXPECT_EQ(DecodeFixed16(buf + 1), v16);
     EXPECT_EQ(buf[3], 0xCC);
   }
-}
-
-// A blob id of -1 and the extreme LONG values, as stored by the layouts that
-// use signed fields.
-TEST(Coding, SignedValuesThroughUnsignedForms) {
-  for (std::int32_t v : {-1, 0, 1, std::numeric_limits<std::int32_t>::min(),
-                         std::numeric_limits<std::int32_t>::max()}) {
-    BYTE buf[4];
-    EncodeFixed32(buf, static_cast<std::uint32_t>(v));
-    EXPECT_EQ(static_cast<std::int32_t>(DecodeFixed32(buf)), v);
-  }
-  BYTE buf[4];
-  EncodeFixed32(buf, static_cast<std::uint32_t>(-1));
-  EXPECT_EQ(std::vector<BYTE>(buf, buf + 4), (std::vector<BYTE>{0xFF, 0xFF, 0xFF, 0xFF}));
 }
 
 TEST(Coding, PutAppendsAndGetConsumes) {

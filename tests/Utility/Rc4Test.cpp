@@ -13,6 +13,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -40,64 +41,61 @@ std::vector<BYTE> RandomBytes(std::mt19937& rng, std::size_t n) {
   return v;
 }
 
-struct StreamAt {
-  std::size_t offset;
-  const char* bytes;  // 16 key-stream bytes at offset
-};
-
-// RFC 6229, section 2, key lengths of 128 bits.
-void CheckRfc6229(const std::string& keyHex, const std::vector<StreamAt>& expected) {
-  const auto key = FromHex(keyHex);
-  ASSERT_EQ(key.size(), 16u);
-  Rc4State state;
-  Rc4Init(state, key.data(), key.size());
-  std::vector<BYTE> stream(4112, 0);  // enciphering zeros yields the key stream
-  Rc4Crypt(state, stream.data(), stream.size());
-  for (const auto& e : expected)
-    EXPECT_EQ(ToHex(stream.data() + e.offset, 16), e.bytes)
-        << "key " << keyHex << " offset " << e.offset;
-}
-
-TEST(Rc4, Rfc6229Key0102030405060708090a0b0c0d0e0f10) {
-  CheckRfc6229("0102030405060708090a0b0c0d0e0f10", {{0, "9ac7cc9a609d1ef7b2932899cde41b97"},
-                                                    {16, "5248c4959014126a6e8a84f11d1a9e1c"},
-                                                    {240, "065902e4b620f6cc36c8589f66432f2b"},
-                                                    {256, "d39d566bc6bce3010768151549f3873f"},
-                                                    {496, "b6d1e6c4a5e4771cad79538df295fb11"},
-                                                    {512, "c68c1d5c559a974123df1dbc52a43b89"},
-                                                    {752, "c5ecf88de897fd57fed301701b82a259"},
-                                                    {768, "eccbe13de1fcc91c11a0b26c0bc8fa4d"},
-                                                    {1008, "e7a72574f8782ae26aabcf9ebcd66065"},
-                                                    {1024, "bdf0324e6083dcc6d3cedd3ca8c53c16"},
-                                                    {1520, "b40110c4190b5622a96116b0017ed297"},
-                                                    {1536, "ffa0b514647ec04f6306b892ae661181"},
-                                                    {2032, "d03d1bc03cd33d70dff9fa5d71963ebd"},
-                                                    {2048, "8a44126411eaa78bd51e8d87a8879bf5"},
-                                                    {3056, "fabeb76028ade2d0e48722e46c4615a3"},
-                                                    {3072, "c05d88abd50357f935a63c59ee537623"},
-                                                    {4080, "ff38265c1642c1abe8d3c2fe5e572bf8"},
-                                                    {4096, "a36a4c301ae8ac13610ccbc12256cacc"}});
-}
-
-TEST(Rc4, Rfc6229Keyebb46227c6cc8b37641910833222772a) {
-  CheckRfc6229("ebb46227c6cc8b37641910833222772a", {{0, "720c94b63edf44e131d950ca211a5a30"},
-                                                    {16, "c366fdeacf9ca80436be7c358424d20b"},
-                                                    {240, "b3394a40aabf75cba42282ef25a0059f"},
-                                                    {256, "4847d81da4942dbc249defc48c922b9f"},
-                                                    {496, "08128c469f275342adda202b2b58da95"},
-                                                    {512, "970dacef40ad98723bac5d6955b81761"},
-                                                    {752, "3cb89993b07b0ced93de13d2a11013ac"},
-                                                    {768, "ef2d676f1545c2c13dc680a02f4adbfe"},
-                                                    {1008, "b60595514f24bc9fe522a6cad7393644"},
-                                                    {1024, "b515a8c5011754f59003058bdb81514e"},
-                                                    {1520, "3c70047e8cbc038e3b9820db601da495"},
-                                                    {1536, "1175da6ee756de46a53e2b075660b770"},
-                                                    {2032, "00a542bba02111cc2c65b38ebdba587e"},
-                                                    {2048, "5865fdbb5b48064104e830b380f2aede"},
-                                                    {3056, "34b21ad2ad44e999db2d7f0863f0d9b6"},
-                                                    {3072, "84a9218fc36e8a5f2ccfbeae53a27d25"},
-                                                    {4080, "a2221a11b833ccb498a59540f0545f4a"},
-                                                    {4096, "5bbeb4787d59e5373fdbea6c6f75c29b"}});
+// RFC 6229, section 2, key lengths of 128 bits: 16 key-stream bytes at each offset.
+TEST(Rc4, Rfc6229KeyStreams) {
+  const struct {
+    const char* key;
+    std::vector<std::pair<std::size_t, const char*>> stream;
+  } kKeys[] = {
+      {"0102030405060708090a0b0c0d0e0f10",
+       {{0, "9ac7cc9a609d1ef7b2932899cde41b97"},
+        {16, "5248c4959014126a6e8a84f11d1a9e1c"},
+        {240, "065902e4b620f6cc36c8589f66432f2b"},
+        {256, "d39d566bc6bce3010768151549f3873f"},
+        {496, "b6d1e6c4a5e4771cad79538df295fb11"},
+        {512, "c68c1d5c559a974123df1dbc52a43b89"},
+        {752, "c5ecf88de897fd57fed301701b82a259"},
+        {768, "eccbe13de1fcc91c11a0b26c0bc8fa4d"},
+        {1008, "e7a72574f8782ae26aabcf9ebcd66065"},
+        {1024, "bdf0324e6083dcc6d3cedd3ca8c53c16"},
+        {1520, "b40110c4190b5622a96116b0017ed297"},
+        {1536, "ffa0b514647ec04f6306b892ae661181"},
+        {2032, "d03d1bc03cd33d70dff9fa5d71963ebd"},
+        {2048, "8a44126411eaa78bd51e8d87a8879bf5"},
+        {3056, "fabeb76028ade2d0e48722e46c4615a3"},
+        {3072, "c05d88abd50357f935a63c59ee537623"},
+        {4080, "ff38265c1642c1abe8d3c2fe5e572bf8"},
+        {4096, "a36a4c301ae8ac13610ccbc12256cacc"}}},
+      {"ebb46227c6cc8b37641910833222772a",
+       {{0, "720c94b63edf44e131d950ca211a5a30"},
+        {16, "c366fdeacf9ca80436be7c358424d20b"},
+        {240, "b3394a40aabf75cba42282ef25a0059f"},
+        {256, "4847d81da4942dbc249defc48c922b9f"},
+        {496, "08128c469f275342adda202b2b58da95"},
+        {512, "970dacef40ad98723bac5d6955b81761"},
+        {752, "3cb89993b07b0ced93de13d2a11013ac"},
+        {768, "ef2d676f1545c2c13dc680a02f4adbfe"},
+        {1008, "b60595514f24bc9fe522a6cad7393644"},
+        {1024, "b515a8c5011754f59003058bdb81514e"},
+        {1520, "3c70047e8cbc038e3b9820db601da495"},
+        {1536, "1175da6ee756de46a53e2b075660b770"},
+        {2032, "00a542bba02111cc2c65b38ebdba587e"},
+        {2048, "5865fdbb5b48064104e830b380f2aede"},
+        {3056, "34b21ad2ad44e999db2d7f0863f0d9b6"},
+        {3072, "84a9218fc36e8a5f2ccfbeae53a27d25"},
+        {4080, "a2221a11b833ccb498a59540f0545f4a"},
+        {4096, "5bbeb4787d59e5373fdbea6c6f75c29b"}}},
+  };
+  for (const auto& k : kKeys) {
+    const auto key = FromHex(k.key);
+    Rc4State state;
+    Rc4Init(state, key.data(), key.size());
+    std::vector<BYTE> stream(4112, 0);  // enciphering zeros yields the key stream
+    Rc4Crypt(state, stream.data(), stream.size());
+    for (const auto& [offset, bytes] : k.stream)
+      EXPECT_EQ(ToHex(stream.data() + offset, 16), bytes)
+          << "key " << k.key << " offset " << offset;
+  }
 }
 
 TEST(Rc4, ClassicExamples) {
