@@ -20,6 +20,10 @@ namespace vemtool {
 
 namespace {
 
+// The server's answer when the key check value of the database refuses the
+// key in force.
+constexpr HRESULT kStaleKey = static_cast<HRESULT>(0xC004A819);
+
 struct RekeyOptions {
   std::string database;
   std::string oldSecretFile;
@@ -60,8 +64,16 @@ void RunRekey(const RekeyOptions& options) {
     const SecretArray vSalt(salt, sizeof salt);
     const SecretArray vNone(nullptr, 0);
     CheckCall(pModel->SetSecret(vOld.get(), vNone.get()), "setting the old secret");
-    CheckCall(pModel->ChangeSecret(vOld.get(), vNew.get(), vSalt.get()),
-              "changing the secret of " + options.database);
+    const HRESULT hr = pModel->ChangeSecret(vOld.get(), vNew.get(), vSalt.get());
+    if (FAILED(hr)) {
+      // The change runs in one transaction: a failure leaves every value as it was.
+      const std::string text = FailureText(hr);
+      if (hr == kStaleKey || text.find("illegal MAC") != std::string::npos)
+        throw CommandFailure("the old secret is not the secret of " + options.database +
+                             ", nothing was changed (" + text + ")");
+      throw CommandFailure("changing the secret of " + options.database +
+                           " failed, nothing was changed: " + text);
+    }
   }
   if (channel.ErrorCount() != 0)
     throw CommandFailure(options.database + ": the secret was changed, but " +

@@ -80,11 +80,14 @@ const char* ActionName(int action) {
 
 }  // namespace
 
+std::string FailureText(HRESULT hr) {
+  const std::string description = ErrorInfoText();
+  return description.empty() ? "error " + Hex(hr) : description;
+}
+
 HRESULT CheckCall(HRESULT hr, const std::string& what) {
   if (SUCCEEDED(hr)) return hr;
-  const std::string description = ErrorInfoText();
-  throw CommandFailure(what +
-                       " failed: " + (description.empty() ? "error " + Hex(hr) : description));
+  throw CommandFailure(what + " failed: " + FailureText(hr));
 }
 
 // ---- ToolBackChannel --------------------------------------------------------

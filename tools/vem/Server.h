@@ -26,6 +26,9 @@ inline constexpr char16_t kServerProgId[] = u"VemComServer.ComVemServer";
 // description is the thread's error information, else the HRESULT in hex.
 // Answers hr otherwise.
 HRESULT CheckCall(HRESULT hr, const std::string& what);
+// The description of a failed call: the thread's error information, else
+// the HRESULT in hex.
+std::string FailureText(HRESULT hr);
 
 // A back channel for long operations: Progress reports drive a bar on a
 // terminal (plain "progress" lines otherwise), Error reports are written to

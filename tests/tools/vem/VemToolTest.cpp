@@ -372,7 +372,8 @@ TEST_F(VemServerTool, RegistersChecksCompactsAndChangesTheSecret) {
   run = Expect({"rekey", db, "--password-file", pw, "--old-secret-file", File("wrong"),
                 "--new-secret-file", File("new")},
                1);
-  EXPECT_NE(run.err.find("vem rekey: changing the secret of " + db + " failed: "),
+  EXPECT_NE(run.err.find("vem rekey: the old secret is not the secret of " + db +
+                         ", nothing was changed (illegal MAC"),
             std::string::npos)
       << run.err;
   EXPECT_EQ(dump(File("secret")).status, 0);
@@ -388,6 +389,12 @@ TEST_F(VemServerTool, RegistersChecksCompactsAndChangesTheSecret) {
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, db + ": changed the secret, rewrote the encrypted values of 3 records in 2 "
                           "tables (tblCustomer 2, tblDocument 1)\n");
+  // Now a key check value refuses the old secret before anything is read.
+  EXPECT_NE(Expect({"rekey", db, "--password-file", pw, "--old-secret-file", File("secret"),
+                    "--new-secret-file", File("wrong")},
+                   1)
+                .err.find("vem rekey: the old secret is not the secret of " + db),
+            std::string::npos);
   const Outcome fresh = dump(File("new"));
   EXPECT_EQ(fresh.status, 0) << fresh.err;
   EXPECT_NE(fresh.out.find("CUS_IBAN: DE44 5001"), std::string::npos) << fresh.out;
