@@ -90,13 +90,11 @@ void RunRegister(const std::string& option, bool bRegister) {
   const char* szExport = bRegister ? "DllRegisterServer" : "DllUnregisterServer";
   const HRESULT hr = module.Call(szExport, path);
   if (FAILED(hr)) {
-    std::string why = platform::RegistryFailureText();
-    try {
-      CheckCall(hr, std::string(szExport) + " of " + path);
-    } catch (const CommandFailure& e) {
-      throw CommandFailure(std::string(e.what()) + (why.empty() ? "" : " (" + why + ")") +
-                           " in the registry " + platform::RegistryPath());
-    }
+    // The registry's own account names the file and what failed in it.
+    const std::string why = platform::RegistryFailureText();
+    throw CommandFailure(
+        std::string(szExport) + " of " + path + " failed: " +
+        (why.empty() ? FailureText(hr) + " in the registry " + platform::RegistryPath() : why));
   }
   if (!bRegister) {
     std::cout << "Unregistered " << progId << " (" << path << ") from " << platform::RegistryPath()

@@ -189,7 +189,13 @@ ComPtr<IComDataModel> ServerSession::OpenModel(IkivBackChannel& channel, const s
   if (hrClass == CO_E_CLASSSTRING)
     throw CommandFailure("the server " + progId + " is not registered in " +
                          platform::RegistryPath() + hint);
-  CheckCall(hrClass, "looking up " + progId + " in " + platform::RegistryPath());
+  if (FAILED(hrClass)) {
+    const std::string why = platform::RegistryFailureText();
+    throw CommandFailure(
+        "looking up " + progId + " failed: " +
+        (why.empty() ? FailureText(hrClass) + " in the registry " + platform::RegistryPath()
+                     : why));
+  }
   ComPtr<IComGenericAccessDataModel> pServer;
   const HRESULT hrCreate =
       CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IComGenericAccessDataModel,
