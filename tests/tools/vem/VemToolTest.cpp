@@ -3,7 +3,9 @@
 // driver, as a client of the server writes them.
 #include <fcntl.h>
 #include <spawn.h>
+#include <stdlib.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -47,14 +49,23 @@ class VemTool : public ::testing::Test {
   std::string File(const std::string& name) const { return m_dir.File(name); }
 
   // Runs vem with args in the temporary directory; stdinText is its
-  // standard input.
-  Outcome Vem(const std::vector<std::string>& args, const std::string& stdinText = "") {
+  // standard input. With bTerminal its standard output is a terminal (a
+  // pseudo-terminal whose output the outcome holds).
+  Outcome Vem(const std::vector<std::string>& args, const std::string& stdinText = "",
+              bool bTerminal = false) {
     WriteFile(File(".in"), stdinText);
+    const int terminal = bTerminal ? posix_openpt(O_RDWR | O_NOCTTY) : -1;
+    if (bTerminal && (terminal < 0 || grantpt(terminal) != 0 || unlockpt(terminal) != 0)) {
+      ADD_FAILURE() << "no pseudo-terminal";
+      if (terminal >= 0) close(terminal);
+      return {};
+    }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, File(".in").c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, File(".out").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(
+        &actions, 1, bTerminal ? ptsname(terminal) : File(".out").c_str(),
+        O_WRONLY | O_CREAT | O_TRUNC | (bTerminal ? O_NOCTTY : 0), 0600);
     posix_spawn_file_actions_addopen(&actions, 2, File(".err").c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0600);
     std::vector<char*> argv{const_cast<char*>(VEM_TOOL)};
@@ -64,11 +75,22 @@ class VemTool : public ::testing::Test {
     pid_t pid = -1;
     const int error = posix_spawn(&pid, VEM_TOOL, &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    if (error != 0) return run;
+    if (error != 0) {
+      if (terminal >= 0) close(terminal);
+      return run;
+    }
     int status = 0;
     waitpid(pid, &status, 0);
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.out = ReadAll(File(".out"));
+    if (bTerminal) {
+      // The child has ended: what it wrote waits in the terminal's buffer.
+      fcntl(terminal, F_SETFL, O_NONBLOCK);
+      char buffer[4096];
+      for (ssize_t n; (n = read(terminal, buffer, sizeof buffer)) > 0;) run.out.append(buffer, n);
+      close(terminal);
+    } else {
+      run.out = ReadAll(File(".out"));
+    }
     run.err = ReadAll(File(".err"));
     for (const char* name : {".in", ".out", ".err"}) fs::remove(File(name));
     return run;
@@ -364,6 +386,12 @@ TEST_F(VemServerTool, RegistersChecksCompactsAndChangesTheSecret) {
     EXPECT_NE(run.out.find("progress: 100% done\n"), std::string::npos) << run.out;
     EXPECT_EQ(run.err, "");
   }
+  // On a terminal: a bar, redrawn in place, left complete on its own line.
+  run = Vem({"check", db, "--password-file", pw}, "", true);
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("\r[###"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("] 100% done"), std::string::npos) << run.out;
+  EXPECT_EQ(run.out.find("progress:"), std::string::npos) << run.out;
   run = Expect({"check", db, "--password-file", File("wrong")}, 1);
   EXPECT_NE(run.err.find("vem check: opening " + db + " failed: "), std::string::npos) << run.err;
   EXPECT_NE(run.err.find("Not a valid password"), std::string::npos) << run.err;
