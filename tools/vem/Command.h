@@ -30,6 +30,10 @@ class CommandFailure : public std::runtime_error {
 void AddCreateCommand(CLI::App& app);
 void AddInspectCommand(CLI::App& app);
 void AddDumpCommand(CLI::App& app);
+void AddCheckCommands(CLI::App& app);  // check, compact
+void AddRekeyCommand(CLI::App& app);
+void AddUpgradeCommand(CLI::App& app);
+void AddRegisterCommands(CLI::App& app);  // register, unregister
 
 // Raises CommandFailure unless path names an existing regular file: the
 // engine's own message for a missing file does not say which file.

@@ -1,7 +1,8 @@
 // vem: the command-line tool of the VEM server. Prepares databases from a
-// schema, shows the model the server derives from a database, and dumps
-// its records. One file per subcommand (CreateCommand.cpp, ...), each adding
-// itself to the parser with its options and help.
+// schema, shows the model the server derives from a database, dumps its
+// records, registers the server and, through the server, checks, compacts,
+// upgrades databases and changes their secret. One file per subcommand (CreateCommand.cpp, ...),
+// each adding itself to the parser with its options and help.
 //
 // Exit status: 0 success, 1 failure ("vem <cmd>: <what failed and where>"
 // on stderr), 2 usage errors. Secrets and passwords are read from files or
@@ -28,11 +29,18 @@ void RequireDatabaseFile(const std::string& path) {
 
 int main(int argc, char** argv) {
   using namespace vemtool;
-  CLI::App app("vem: prepare, inspect and dump databases of the VEM server", "vem");
+  CLI::App app(
+      "vem: prepare, inspect, dump, check and compact databases of the VEM server; register the "
+      "server",
+      "vem");
   app.require_subcommand(1);
   AddCreateCommand(app);
   AddInspectCommand(app);
   AddDumpCommand(app);
+  AddCheckCommands(app);
+  AddRekeyCommand(app);
+  AddUpgradeCommand(app);
+  AddRegisterCommands(app);
 
   auto commandName = [&app] {
     const auto commands = app.get_subcommands();

@@ -3,7 +3,9 @@
 // driver, as a client of the server writes them.
 #include <fcntl.h>
 #include <spawn.h>
+#include <stdlib.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -47,14 +49,23 @@ class VemTool : public ::testing::Test {
   std::string File(const std::string& name) const { return m_dir.File(name); }
 
   // Runs vem with args in the temporary directory; stdinText is its
-  // standard input.
-  Outcome Vem(const std::vector<std::string>& args, const std::string& stdinText = "") {
+  // standard input. With bTerminal its standard output is a terminal (a
+  // pseudo-terminal whose output the outcome holds).
+  Outcome Vem(const std::vector<std::string>& args, const std::string& stdinText = "",
+              bool bTerminal = false) {
     WriteFile(File(".in"), stdinText);
+    const int terminal = bTerminal ? posix_openpt(O_RDWR | O_NOCTTY) : -1;
+    if (bTerminal && (terminal < 0 || grantpt(terminal) != 0 || unlockpt(terminal) != 0)) {
+      ADD_FAILURE() << "no pseudo-terminal";
+      if (terminal >= 0) close(terminal);
+      return {};
+    }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, File(".in").c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, File(".out").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(
+        &actions, 1, bTerminal ? ptsname(terminal) : File(".out").c_str(),
+        O_WRONLY | O_CREAT | O_TRUNC | (bTerminal ? O_NOCTTY : 0), 0600);
     posix_spawn_file_actions_addopen(&actions, 2, File(".err").c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0600);
     std::vector<char*> argv{const_cast<char*>(VEM_TOOL)};
@@ -64,11 +75,22 @@ class VemTool : public ::testing::Test {
     pid_t pid = -1;
     const int error = posix_spawn(&pid, VEM_TOOL, &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    if (error != 0) return run;
+    if (error != 0) {
+      if (terminal >= 0) close(terminal);
+      return run;
+    }
     int status = 0;
     waitpid(pid, &status, 0);
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.out = ReadAll(File(".out"));
+    if (bTerminal) {
+      // The child has ended: what it wrote waits in the terminal's buffer.
+      fcntl(terminal, F_SETFL, O_NONBLOCK);
+      char buffer[4096];
+      for (ssize_t n; (n = read(terminal, buffer, sizeof buffer)) > 0;) run.out.append(buffer, n);
+      close(terminal);
+    } else {
+      run.out = ReadAll(File(".out"));
+    }
     run.err = ReadAll(File(".err"));
     for (const char* name : {".in", ".out", ".err"}) fs::remove(File(name));
     return run;
@@ -83,14 +105,21 @@ class VemTool : public ::testing::Test {
   }
 
   // The sample database with password "pw1" and two customers and a
-  // document written through the driver under secret "s3cret".
-  std::string SampleDatabase() {
+  // document written through the driver under secret "s3cret", in the
+  // format of driverVersion.
+  std::string SampleDatabase(LONG driverVersion = 0x01010000) {
     WriteFile(File("pw"), "pw1\n");
     WriteFile(File("secret"), "s3cret\n");
     const std::string db = File("demo.vdb");
     const Outcome run =
         Vem({"create", db, "--schema", VEM_SAMPLE_SCHEMA, "--password-file", File("pw")});
     EXPECT_EQ(run.status, 0) << run.err;
+    if (driverVersion != 0x01010000) {
+      dao::DatabasePtr pDb = dao::CreateDBEngine()->OpenDatabase(
+          dao::Bstr(db), _variant_t(false), _variant_t(false), _variant_t(";PWD=pw1"));
+      vemtest::SetLongProperty(*pDb, "vemDriverVersion", driverVersion);
+      pDb->Close();
+    }
     GADM model(nullptr, db, "pw1");
     IDatabase& database = model.GetDatabase(0);
     database.SetSecret(reinterpret_cast<const BYTE*>("s3cret"), 6, nullptr, 0);
@@ -311,6 +340,149 @@ TEST_F(VemTool, InspectWarnsAboutWhatTheModelLeavesOut) {
     const Outcome run = Vem({"inspect", db});
     EXPECT_EQ(run.status, c.status) << run.err;
     EXPECT_NE(run.err.find(c.expected), std::string::npos) << run.err;
+    fs::remove_all(db + "_blob");
+    fs::remove(db);
+  }
+}
+
+// The subcommands that work through the server, which the tool finds by
+// its ProgID in a registry of the test's own.
+class VemServerTool : public VemTool {
+ protected:
+  VemServerTool() { setenv("VEM_REGISTRY", File("registry.db").c_str(), 1); }
+  ~VemServerTool() override { unsetenv("VEM_REGISTRY"); }
+
+  // Runs vem and expects status; answers the outcome.
+  Outcome Expect(const std::vector<std::string>& args, int status) {
+    Outcome run = Vem(args);
+    EXPECT_EQ(run.status, status) << args.front() << "\n" << run.out << run.err;
+    return run;
+  }
+};
+
+TEST_F(VemServerTool, RegistersChecksCompactsAndChangesTheSecret) {
+  const std::string db = SampleDatabase();
+  WriteFile(File("wrong"), "not it\n");
+  WriteFile(File("new"), "n3w\n");
+  const std::string pw = File("pw");
+  auto dump = [&](const std::string& secret) {
+    return Vem({"dump", db, "tblCustomer", "--password-file", pw, "--secret-file", secret});
+  };
+
+  Outcome run = Expect({"check", db, "--password-file", pw}, 1);
+  EXPECT_NE(run.err.find("vem check: the server VemComServer.ComVemServer is not registered in " +
+                         File("registry.db") + "; run `vem register`"),
+            std::string::npos)
+      << run.err;
+  run = Expect({"register"}, 0);
+  EXPECT_NE(run.out.find("Registered VemComServer.ComVemServer (class {"), std::string::npos);
+  EXPECT_NE(run.out.find("libVemComServer.so) in " + File("registry.db")), std::string::npos)
+      << run.out;
+
+  for (const char* command : {"check", "compact"}) {
+    run = Expect({command, db, "--password-file", pw}, 0);
+    // Not a terminal: the progress as plain lines, up to the end.
+    EXPECT_NE(run.out.find("progress: 10% blob files\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("progress: 100% done\n"), std::string::npos) << run.out;
+    EXPECT_EQ(run.err, "");
+  }
+  // On a terminal: a bar, redrawn in place, left complete on its own line.
+  run = Vem({"check", db, "--password-file", pw}, "", true);
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("\r[###"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("] 100% done"), std::string::npos) << run.out;
+  EXPECT_EQ(run.out.find("progress:"), std::string::npos) << run.out;
+  run = Expect({"check", db, "--password-file", File("wrong")}, 1);
+  EXPECT_NE(run.err.find("vem check: opening " + db + " failed: "), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("Not a valid password"), std::string::npos) << run.err;
+
+  // A wrong old secret changes nothing: the values authenticate only under the right one.
+  run = Expect({"rekey", db, "--password-file", pw, "--old-secret-file", File("wrong"),
+                "--new-secret-file", File("new")},
+               1);
+  EXPECT_NE(run.err.find("vem rekey: the old secret is not the secret of " + db +
+                         ", nothing was changed (illegal MAC"),
+            std::string::npos)
+      << run.err;
+  EXPECT_EQ(dump(File("secret")).status, 0);
+  run = Expect({"rekey", db, "--password-file", pw, "--old-secret-file", File("secret"),
+                "--new-secret-file", "-"},
+               1);
+  EXPECT_NE(run.err.find("vem rekey: the new secret file (standard input) holds no secret"),
+            std::string::npos)
+      << run.err;
+  run = Vem({"rekey", db, "--password-file", pw, "--old-secret-file", File("secret"),
+             "--new-secret-file", "-"},
+            "n3w\n");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, db + ": changed the secret, rewrote the encrypted values of 3 records in 2 "
+                          "tables (tblCustomer 2, tblDocument 1)\n");
+  // Now a key check value refuses the old secret before anything is read.
+  EXPECT_NE(Expect({"rekey", db, "--password-file", pw, "--old-secret-file", File("secret"),
+                    "--new-secret-file", File("wrong")},
+                   1)
+                .err.find("vem rekey: the old secret is not the secret of " + db),
+            std::string::npos);
+  const Outcome fresh = dump(File("new"));
+  EXPECT_EQ(fresh.status, 0) << fresh.err;
+  EXPECT_NE(fresh.out.find("CUS_IBAN: DE44 5001"), std::string::npos) << fresh.out;
+  EXPECT_EQ(dump(File("secret")).status, 1);
+  for (const std::string& text : {run.out, run.err, fresh.out, fresh.err})
+    for (const char* secret : {"s3cret", "n3w", "pw1"})
+      EXPECT_EQ(text.find(secret), std::string::npos) << secret;
+
+  EXPECT_NE(Expect({"unregister"}, 0).out.find("Unregistered VemComServer.ComVemServer"),
+            std::string::npos);
+  EXPECT_NE(Expect({"compact", db, "--password-file", pw}, 1).err.find("is not registered"),
+            std::string::npos);
+  EXPECT_NE(Expect({"register", "--module", File("none.so")}, 1)
+                .err.find("vem register: no server module " + File("none.so")),
+            std::string::npos);
+}
+
+TEST_F(VemServerTool, UpgradesAnOlderDatabaseOnce) {
+  const std::string db = SampleDatabase(0x01000000);
+  const std::string pw = File("pw");
+  Expect({"register"}, 0);
+  Outcome run = Expect({"upgrade", db, "--password-file", pw}, 1);
+  EXPECT_NE(run.err.find("needs their secret (--secret-file)"), std::string::npos) << run.err;
+  run = Expect({"upgrade", db, "--password-file", pw, "--secret-file", File("secret")}, 0);
+  EXPECT_EQ(run.out, db + ": upgraded from driver version 1.0 (0x01000000) to 1.1 (0x01010000), "
+                          "rewrote the encrypted values of 3 records in 2 tables (tblCustomer 2, "
+                          "tblDocument 1)\n");
+  run = Expect({"upgrade", db, "--password-file", pw}, 0);
+  EXPECT_EQ(run.out, db + ": driver version 1.1 (0x01010000) is the newest, nothing to do\n");
+  // The values now carry a MAC: a wrong secret is caught.
+  WriteFile(File("wrong"), "not it\n");
+  const Outcome dump = Vem(
+      {"dump", db, "tblCustomer", "--password-file", pw, "--secret-file", File("secret"), "--csv"});
+  EXPECT_EQ(dump.status, 0) << dump.err;
+  EXPECT_NE(dump.out.find("DE44 5001,1234.5"), std::string::npos) << dump.out;
+  EXPECT_EQ(Vem({"dump", db, "tblCustomer", "--password-file", pw, "--secret-file", File("wrong")})
+                .status,
+            1);
+}
+
+TEST_F(VemServerTool, CheckReportsADamagedBlobFileAndLeavesIt) {
+  const struct {
+    const char* what;
+    std::uintmax_t keep;  // bytes kept of the blob file; 0: all but the last 100
+  } cases[] = {{"header cut short", 8}, {"block cut short", 0}};
+  Expect({"register"}, 0);
+  for (const auto& c : cases) {
+    const std::string db = SampleDatabase();
+    std::string blobFile;
+    for (const auto& entry : fs::directory_iterator(db + "_blob")) blobFile = entry.path();
+    ASSERT_FALSE(blobFile.empty());
+    fs::resize_file(blobFile, c.keep != 0 ? c.keep : fs::file_size(blobFile) - 100);
+    const std::string damaged = ReadAll(blobFile);
+
+    const Outcome run = Expect({"check", db, "--password-file", File("pw")}, 1);
+    EXPECT_NE(run.err.find("vem check: error 0x"), std::string::npos) << c.what << run.err;
+    EXPECT_NE(run.err.find(fs::path(blobFile).filename().string()), std::string::npos)
+        << c.what << run.err;
+    EXPECT_NE(run.err.find("1 error reported"), std::string::npos) << c.what << run.err;
+    EXPECT_EQ(ReadAll(blobFile), damaged) << c.what;
     fs::remove_all(db + "_blob");
     fs::remove(db);
   }
