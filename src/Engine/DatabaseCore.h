@@ -225,6 +225,16 @@ class DatabaseCore : public std::enable_shared_from_this<DatabaseCore> {
   // Least recently used last; at most kMaxShapes entries.
   std::list<std::pair<std::string, ShapedSelect>> m_shapeLru;
   std::unordered_map<std::string_view, decltype(m_shapeLru)::iterator> m_shapes;
+  // The last text shaped whose one literal is a decimal integer: a text that
+  // differs from it only in those digits (the next record by its id) has
+  // its shape, which is then made without cutting the text into tokens.
+  struct LastShape {
+    std::string text;
+    StatementShape shape;
+  };
+  LastShape m_lastShape;
+  bool ShapeLikeLast(const std::string& jetSql, StatementShape* shape) const;
+  void RememberShape(const std::string& jetSql, const StatementShape& shape);
   void ForgetCatalog();
   // Forgets the catalog, the shapes and the prepared statements when another
   // connection changed the schema since the last look (cheap otherwise).

@@ -75,7 +75,10 @@ bool ShapeJetStatement(const std::string& jet, StatementShape* shape) {
   shape->key = std::move(s.key);
   shape->literals.clear();
   shape->literals.reserve(s.literals.size());
+  shape->spans.clear();
+  shape->spans.reserve(s.literals.size());
   for (jetsql::Literal& l : s.literals) {
+    shape->spans.emplace_back(l.pos, l.len);
     SqlParameter p;
     switch (l.kind) {
       case jetsql::Literal::Kind::Integer:

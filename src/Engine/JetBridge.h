@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace dao {
@@ -57,6 +58,8 @@ struct SqlParameter {
 struct StatementShape {
   std::string key;
   std::vector<SqlParameter> literals;
+  // Per literal: where it is written in the text (byte offset, length).
+  std::vector<std::pair<std::size_t, std::size_t>> spans;
 };
 
 // The shape of `jet`; false when the text cannot be cut into tokens (its

@@ -3,6 +3,7 @@
 #include "Engine/DatabaseCore.h"
 
 #include <algorithm>
+#include <string_view>
 
 #include "Engine/CatalogText.h"
 
@@ -62,8 +63,11 @@ BoundSelect DatabaseCore::SelectForRecordset(const std::string& jetSql) {
   NoticeSchemaChanges();
   constexpr std::size_t kMaxShapes = 256;
   StatementShape shape;
-  if (!ShapeJetStatement(jetSql, &shape))
-    return {std::make_shared<const KeyedSelect>(BuildKeyedSelect(jetSql, kErrQuerySyntax)), {}};
+  if (!ShapeLikeLast(jetSql, &shape)) {
+    if (!ShapeJetStatement(jetSql, &shape))
+      return {std::make_shared<const KeyedSelect>(BuildKeyedSelect(jetSql, kErrQuerySyntax)), {}};
+    RememberShape(jetSql, shape);
+  }
   BoundSelect out;
   auto it = m_shapes.find(std::string_view(shape.key));
   const bool hit = it != m_shapes.end() &&
@@ -106,6 +110,55 @@ BoundSelect DatabaseCore::SelectForRecordset(const std::string& jetSql) {
   for (std::size_t ordinal : out.select->statement.parameters)
     out.parameters.push_back(shape.literals[ordinal]);
   return out;
+}
+
+namespace {
+
+// The value of `digits` when they are 1 to 9 decimal digits (a value the
+// lexer reads as an integer whatever they are), else -1.
+std::int64_t DecimalDigits(std::string_view digits) {
+  if (digits.empty() || digits.size() > 9) return -1;
+  std::int64_t v = 0;
+  for (char c : digits) {
+    if (c < '0' || c > '9') return -1;
+    v = v * 10 + (c - '0');
+  }
+  return v;
+}
+
+}  // namespace
+
+void DatabaseCore::RememberShape(const std::string& jetSql, const StatementShape& shape) {
+  const bool one = shape.literals.size() == 1 && shape.spans.size() == 1 &&
+                   shape.literals[0].kind == SqlParameter::Integer &&
+                   shape.spans[0].first + shape.spans[0].second <= jetSql.size() &&
+                   DecimalDigits(std::string_view(jetSql).substr(shape.spans[0].first,
+                                                                 shape.spans[0].second)) >= 0;
+  if (!one) return;
+  m_lastShape.text = jetSql;
+  m_lastShape.shape = shape;
+}
+
+bool DatabaseCore::ShapeLikeLast(const std::string& jetSql, StatementShape* shape) const {
+  // The text before the literal and after it are the last text's: the
+  // tokens before it are the same, a run of digits there is one integer
+  // token as before, and what follows it is read as it was.
+  const std::string& last = m_lastShape.text;
+  if (last.empty()) return false;
+  const auto [begin, length] = m_lastShape.shape.spans[0];
+  const std::size_t tail = last.size() - begin - length;
+  if (jetSql.size() <= begin + tail) return false;
+  const std::size_t digits = jetSql.size() - begin - tail;
+  if (jetSql.compare(0, begin, last, 0, begin) != 0 ||
+      jetSql.compare(begin + digits, tail, last, begin + length, tail) != 0)
+    return false;
+  const std::int64_t value = DecimalDigits(std::string_view(jetSql).substr(begin, digits));
+  if (value < 0) return false;
+  *shape = m_lastShape.shape;
+  shape->literals[0].text = std::to_string(value);
+  shape->literals[0].integer = value;
+  shape->spans[0] = {begin, digits};
+  return true;
 }
 
 std::string RereadSql(const KeyedSelect& k) {

@@ -228,9 +228,8 @@ void RecordsetCore::Load() {
   m_keyed = m_select->keyed;
   m_keyCount = m_select->keyExprs.size();
   Connection& c = m_db->Conn();
-  std::string ctx = "OpenRecordset '" + m_sql + "'";
   std::uint64_t epoch = c.ChangeEpoch();
-  CachedStmt s = c.Prepare(m_select->sql, ctx);
+  CachedStmt s = c.Prepare(m_select->sql, "OpenRecordset", m_sql);
   sqlite3_stmt* st = s.get();
   BindParameters(st, m_parameters);
   // Every recordset of the select shares the layout of its columns; it is
@@ -242,7 +241,7 @@ void RecordsetCore::Load() {
   // Large values are left out of the open (read when first asked for).
   const std::vector<std::uint8_t>& large = m_layout->large;
   if (!m_layout->lazyOpenSql.empty()) {
-    s = c.Prepare(m_layout->lazyOpenSql, ctx);
+    s = c.Prepare(m_layout->lazyOpenSql, "OpenRecordset", m_sql);
     st = s.get();
     BindParameters(st, m_parameters);
   }
@@ -256,7 +255,7 @@ void RecordsetCore::Load() {
   const std::size_t nf = m_fieldCount;
   const std::vector<FieldDesc>& fields = m_layout->fields;
   const int keyField = m_layout->keyField;
-  while (s.Step(ctx)) {
+  while (s.Step()) {
     const std::size_t first = m_cells.size();
     for (std::size_t f = 0; f < nf; ++f) {
       if (!large.empty() && large[f]) {

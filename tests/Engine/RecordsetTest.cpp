@@ -716,6 +716,15 @@ TEST_F(EngineTest, TextsOfOneShapeFindTheirOwnRows) {
     EXPECT_EQ(ids("SELECT * FROM Customers WHERE ID = 1"), "Ann");
     EXPECT_EQ(ids("SELECT * FROM Customers WHERE ID = 3"), "Cid");
     EXPECT_EQ(ids("SELECT * FROM Customers WHERE ID = 9"), "");
+    // Texts that differ from the last one where its number stands, but not
+    // by a plain run of digits there, are read as the texts they are.
+    EXPECT_EQ(ids("SELECT * FROM Customers WHERE ID = 03"), "Cid");
+    EXPECT_EQ(ids("SELECT * FROM Customers WHERE ID = 2.5"), "");
+    EXPECT_EQ(ids("SELECT * FROM Customers WHERE ID = 1e0"), "Ann");
+    EXPECT_EQ(ids("SELECT * FROM Customers WHERE ID = 1234567890"), "");
+    EXPECT_EQ(ids("SELECT * FROM Customers WHERE ID = 2 OR ID = 1"), "Ann,Bob");
+    EXPECT_DAO_ERROR(ids("SELECT * FROM Customers WHERE ID = 2]"), 3075);
+    EXPECT_EQ(ids("SELECT * FROM Customers WHERE ID = 2"), "Bob");
     EXPECT_EQ(ids("SELECT * FROM Customers WHERE Name = 'O''Hara'"), "O'Hara");
     EXPECT_EQ(ids("SELECT * FROM Customers WHERE Name = 'bob'"), "Bob");
     EXPECT_EQ(ids("SELECT * FROM Customers WHERE Amount > 15.5 ORDER BY ID"), "Bob,Cid,O'Hara");

@@ -1499,6 +1499,8 @@ Shape ShapeOf(std::string_view jet) {
   shape.key.reserve(2 * jet.size() + 8);
   detail::ForEachToken(jet, "statement", [&](detail::Token&& t) {
     Literal lit;
+    lit.pos = t.pos;
+    lit.len = t.len;
     switch (t.kind) {
       case TokenKind::String:
         lit.kind = Literal::Kind::Text;

@@ -104,6 +104,8 @@ struct Literal {
   std::string text;          // Integer: decimal digits; Real: SQLite REAL literal; Text: the value
   std::int64_t integer = 0;  // Integer: the value
   double real = 0;           // Real (numbers with a fraction or exponent, dates): the value
+  std::size_t pos = 0;       // where it is written in the text (byte offset)
+  std::size_t len = 0;       // its length there
 };
 
 // The shape of a text: `key` is equal for two texts exactly when they consist of the same tokens
