@@ -45,7 +45,8 @@ if(LAUNCHER)
   set(launcher -DCMAKE_CXX_COMPILER_LAUNCHER=${LAUNCHER})
 endif()
 run("configuring the client" ${CMAKE_COMMAND} -S "${SOURCE_DIR}/examples/client"
-    -B "${WORK_DIR}/client" -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_CXX_COMPILER=${CXX} ${launcher})
+    -B "${WORK_DIR}/client" -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_CXX_COMPILER=${CXX} ${launcher}
+    "-DCMAKE_CXX_FLAGS=${CLIENT_FLAGS}")
 run("building the client" ${CMAKE_COMMAND} --build "${WORK_DIR}/client")
 
 # The client from a plain compiler command line with pkg-config's flags: the
@@ -57,7 +58,8 @@ separate_arguments(flags UNIX_COMMAND "${flags}")
 if(flags MATCHES "/src")
   finish(1 "pkg-config names a source directory: ${flags}")
 endif()
-run("compiling the client with pkg-config's flags" ${CXX} -std=c++20 -Wall -Wextra -Werror
+separate_arguments(client_flags UNIX_COMMAND "${CLIENT_FLAGS}")
+run("compiling the client with pkg-config's flags" ${CXX} -std=c++20 -Wall -Wextra -Werror ${client_flags}
     "${SOURCE_DIR}/examples/client/main.cpp" ${flags} "-Wl,-rpath,${prefix}/${LIBDIR}"
     -o "${WORK_DIR}/vem_client_pc")
 
