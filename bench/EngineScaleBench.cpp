@@ -202,7 +202,8 @@ constexpr std::size_t kMemoBytes = 256 * 1024;
 // Table m<n>: n rows (ID, Title, a 256 KiB Body memo), made once.
 std::string MemoTable(std::int64_t rows) {
   static std::set<std::int64_t> made;
-  const std::string table = "m" + std::to_string(rows);
+  std::string table = "m";
+  table += std::to_string(rows);
   if (!made.insert(rows).second) return table;
   auto& f = F();
   f.Open()->Execute(

@@ -166,7 +166,11 @@ std::string RereadSql(const KeyedSelect& k) {
   // literals of its conditions), which stay bound as they were at open: a
   // subquery in the select list may use them.
   const std::size_t base = k.statement.parameters.size();
-  auto key = [&](std::size_t i) { return "?" + std::to_string(base + i + 1); };
+  auto key = [&](std::size_t i) {
+    std::string name = "?";
+    name += std::to_string(base + i + 1);
+    return name;
+  };
   SqlStatement reread = k.statement;
   reread.orderBy.clear();
   reread.where.clear();

@@ -79,7 +79,10 @@ Lookup ReadDefault(const std::u16string& subKey, bool ansi, std::string& value) 
   if (rc == ERROR_FILE_NOT_FOUND || rc == ERROR_KEY_DELETED) return Lookup::Missing;
   if (rc != ERROR_SUCCESS) return Lookup::Failed;
   const std::size_t unit = ansi ? 1 : 2;  // drop the terminator
-  value.resize(value.size() >= unit ? value.size() - unit : 0);
+  if (value.size() >= unit)
+    value.erase(value.size() - unit);
+  else
+    value.clear();
   return Lookup::Found;
 }
 

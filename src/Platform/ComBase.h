@@ -2,7 +2,7 @@
 // interlocked counts, GUID text, activation by class id).
 #pragma once
 
-#include "Platform/Unknwn.h"
+#include "Unknwn.h"
 
 extern "C" {
 

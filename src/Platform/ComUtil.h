@@ -22,7 +22,7 @@
 #include <string_view>
 #include <type_traits>
 
-#include "Platform/OleAuto.h"
+#include "OleAuto.h"
 
 class _bstr_t;
 class _variant_t;

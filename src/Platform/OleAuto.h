@@ -6,7 +6,7 @@
 // SafeArrayDestroy (VariantClear does that for a VT_ARRAY VARIANT).
 #pragma once
 
-#include "Platform/Unknwn.h"
+#include "Unknwn.h"
 
 extern "C" {
 

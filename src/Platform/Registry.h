@@ -24,8 +24,8 @@
 #include <cstdint>
 #include <string>
 
-#include "Platform/Win32.h"
-#include "Platform/WinTypes.h"
+#include "Win32.h"
+#include "WinTypes.h"
 
 struct HKEY__;
 using HKEY = HKEY__*;

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "Platform/WinTypes.h"
+#include "WinTypes.h"
 
 namespace platform {
 

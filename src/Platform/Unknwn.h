@@ -5,7 +5,7 @@
 // Windows ones.
 #pragma once
 
-#include "Platform/WinTypes.h"
+#include "WinTypes.h"
 
 // {00000000-0000-0000-C000-000000000046}
 inline constexpr IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};

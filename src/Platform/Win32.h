@@ -3,7 +3,7 @@
 // handles, Windows-1252 text conversion).
 #pragma once
 
-#include "Platform/WinTypes.h"
+#include "WinTypes.h"
 
 // ---- Last error and threads -----------------------------------------------
 

@@ -2,11 +2,11 @@
 // it on Windows. Prefer the single headers in code that needs only a part.
 #pragma once
 
-#include "Platform/ComBase.h"
-#include "Platform/ComUtil.h"
-#include "Platform/OleAuto.h"
-#include "Platform/Registry.h"
-#include "Platform/Text.h"
-#include "Platform/Unknwn.h"
-#include "Platform/Win32.h"
-#include "Platform/WinTypes.h"
+#include "ComBase.h"
+#include "ComUtil.h"
+#include "OleAuto.h"
+#include "Registry.h"
+#include "Text.h"
+#include "Unknwn.h"
+#include "Win32.h"
+#include "WinTypes.h"

@@ -26,8 +26,10 @@ DatabasePtr CreateStock(const dao::DBEnginePtr& engine, const std::string& path)
 
 std::string Names(const RecordsetPtr& rs) {
   std::string out;
-  for (rs->MoveFirst(); !rs->GetEOF(); rs->MoveNext())
-    out += (out.empty() ? "" : ",") + Text(rs->GetCollect("Name"));
+  for (rs->MoveFirst(); !rs->GetEOF(); rs->MoveNext()) {
+    if (!out.empty()) out += ",";
+    out += Text(rs->GetCollect("Name"));
+  }
   return out;
 }
 

@@ -708,8 +708,10 @@ TEST_F(EngineTest, TextsOfOneShapeFindTheirOwnRows) {
   const auto ids = [&](const std::string& jet) {
     RecordsetPtr rs = db->OpenRecordset(jet.c_str());
     std::string out;
-    for (; !rs->GetEOF(); rs->MoveNext())
-      out += (out.empty() ? "" : ",") + Text(rs->GetCollect("Name"));
+    for (; !rs->GetEOF(); rs->MoveNext()) {
+      if (!out.empty()) out += ",";
+      out += Text(rs->GetCollect("Name"));
+    }
     return out;
   };
   for (int round = 0; round < 2; ++round) {

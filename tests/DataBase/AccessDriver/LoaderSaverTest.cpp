@@ -352,7 +352,8 @@ TEST_F(LoaderSaverTest, TextsAroundTheFixedBufferLimitsReadBackExactly) {
     std::string value;
     for (std::size_t i = 0; i < n; ++i)
       value += static_cast<char>(i % 3 == 0 ? '\xE4' : 'a' + i % 26);
-    const std::string id = "n" + std::to_string(n);
+    std::string id = "n";
+    id += std::to_string(n);
     TestRecord record(kCrypt);
     record.Text(kCID, id);
     Append(kCrypt, record, [&](ISaver& s) {

@@ -42,7 +42,8 @@ std::string Rows(TestDb& db, const std::string& sql, const std::vector<Literal>&
     if (!out.empty()) out += ";";
     for (int c = 0; c < sqlite3_column_count(s); ++c) {
       const auto* t = reinterpret_cast<const char*>(sqlite3_column_text(s, c));
-      out += (c ? "|" : "") + std::string(t ? t : "NULL");
+      if (c != 0) out += "|";
+      out += t != nullptr ? t : "NULL";
     }
   }
   sqlite3_finalize(s);
