@@ -28,8 +28,10 @@ std::string ModulePath(const std::string& option) {
   if (!option.empty()) return fs::absolute(option, error).lexically_normal().string();
   const fs::path self = fs::read_symlink("/proc/self/exe", error);
   if (!error) {
+    // An installed tool finds the installed module at its place relative
+    // to the tool's directory.
     const fs::path installed =
-        (self.parent_path() / ".." / "lib" / VEM_SERVER_MODULE_NAME).lexically_normal();
+        (self.parent_path() / VEM_INSTALLED_MODULE_RELPATH).lexically_normal();
     if (fs::is_regular_file(installed, error)) return installed.string();
   }
   return VEM_SERVER_MODULE_PATH;
