@@ -55,7 +55,13 @@ std::ostream& DaoBlobStrategy::OpenWrite() {
   m_outStream.clear();
   try {
     if (m_tempPath.empty()) m_tempPath = m_pDatabase->MakeTempFileName();
-    m_outStream.open(m_tempPath, std::ios_base::out | std::ios_base::trunc | std::ios_base::binary);
+    // A fresh temporary file is empty: opened without truncation, since a
+    // truncating open makes the file system write the file back when it is
+    // closed (and its removal wait for that), which a packed blob never needs.
+    std::error_code ec;
+    const bool bEmpty = std::filesystem::file_size(m_tempPath, ec) == 0 && !ec;
+    m_outStream.open(m_tempPath, std::ios_base::in | std::ios_base::out | std::ios_base::binary |
+                                     (bEmpty ? std::ios_base::openmode{} : std::ios_base::trunc));
     if (!m_outStream.is_open())
       throw std::runtime_error("temporary blob file " + m_tempPath + " could not be opened");
     BYTE fileBytes[kBlobFileHeaderSize];
