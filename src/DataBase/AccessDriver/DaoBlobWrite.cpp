@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <future>
 #include <mutex>
 #include <system_error>
 #include <vector>
@@ -458,6 +459,16 @@ void DaoBlobStrategy::CreateBlobFile(const std::string& path, LONG lFileId, LONG
     std::rename(path.c_str(), m_tempPath.c_str());
     return vem_error("blob file " + path + ": " + what, kVemErrBlobWrite);
   };
+  // The new directory entry is synced while the file's bytes are: two
+  // device flushes that overlap instead of one after the other. Both must
+  // have succeeded before the tables may refer to the file.
+  std::future<bool> directorySynced;
+  try {
+    directorySynced = std::async(std::launch::async, [directory = m_pDatabase->GetBlobDirectory()] {
+      return SyncDirectory(directory);
+    });
+  } catch (const std::system_error&) {  // no thread to spare: synced below, in turn
+  }
   BlobFileHeader fileHeader;
   fileHeader.SetDatabaseName(m_pDatabase->GetDatabaseFileName());
   fileHeader.lFileId = lFileId;
@@ -477,6 +488,8 @@ void DaoBlobStrategy::CreateBlobFile(const std::string& path, LONG lFileId, LONG
       throw failed("headers could not be written");
     if (!FlushFileBuffers(blob.get()) || !blob.Close()) throw failed("could not be synced");
   }
-  if (!SyncDirectory(m_pDatabase->GetBlobDirectory()))
-    throw failed("directory could not be synced");
+  const bool bDirectorySynced = directorySynced.valid()
+                                    ? directorySynced.get()
+                                    : SyncDirectory(m_pDatabase->GetBlobDirectory());
+  if (!bDirectorySynced) throw failed("directory could not be synced");
 }
