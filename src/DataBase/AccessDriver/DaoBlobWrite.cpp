@@ -267,14 +267,24 @@ void DaoBlobStrategy::Store(bool bForceNewFile) {
   try {
     CallEngine(m_pModel, [&] {
       dao::Database& db = m_pDatabase->GetEngineDatabase();
-      dao::RecordsetPtr pBlocks = db.OpenRecordset(_bstr_t("SELECT * FROM tblBLOB_BLOCKS"));
+      // Only the rows a store can use are read: none of the blocks (a new
+      // row is added) and only the files the block still fits into, so
+      // that a store costs the same however many blobs the tables hold.
+      dao::RecordsetPtr pBlocks =
+          db.OpenRecordset(_bstr_t("SELECT * FROM tblBLOB_BLOCKS WHERE BLOB_ID IS NULL"));
       pBlocks->AddNew();
       const LONG lBlobId = LongOf(pBlocks->GetCollect(_variant_t("BLOB_ID")));
-      dao::RecordsetPtr pFiles =
-          db.OpenRecordset(_bstr_t("SELECT * FROM tblBLOB_FILES ORDER BY FIL_lTotalSize"));
+      const bool bPack = !bForceNewFile && static_cast<ULONG>(lLength) <= kMaxPackedBlob;
+      const std::string filesSql =
+          bPack ? "SELECT * FROM tblBLOB_FILES WHERE FIL_lTotalSize <= " +
+                      std::to_string(kMaxPackedFile - kBlobBlockHeaderSize -
+                                     static_cast<ULONG>(lLength)) +
+                      " ORDER BY FIL_lTotalSize"
+                : std::string("SELECT * FROM tblBLOB_FILES WHERE FIL_ID IS NULL");
+      dao::RecordsetPtr pFiles = db.OpenRecordset(_bstr_t(filesSql.c_str()));
       LONG lFileId = -1;
       LONG lStart = -1;
-      if (!bForceNewFile && static_cast<ULONG>(lLength) <= kMaxPackedBlob) {
+      if (bPack) {
         for (; !pFiles->GetEOF(); pFiles->MoveNext()) {
           const LONG lTotal = LongOf(pFiles->GetCollect(_variant_t("FIL_lTotalSize")));
           if (static_cast<ULONG>(lLength) + kBlobBlockHeaderSize + static_cast<ULONG>(lTotal) >
