@@ -12,11 +12,23 @@ blob_filebuf::~blob_filebuf() {
 void blob_filebuf::limit(LONG lCount) {
   Unhide();
   m_bLimited = false;
-  const pos_type here = std::filebuf::seekoff(0, std::ios_base::cur, std::ios_base::in);
-  m_end = (here == pos_type(off_type(-1)) ? 0 : static_cast<std::streamoff>(here)) +
-          std::max<LONG>(lCount, 0);
+  Resync();
+  m_end = Position() + std::max<LONG>(lCount, 0);
   m_bLimited = true;
   Clamp();
+}
+
+void blob_filebuf::rearm() {
+  Unhide();
+  Resync();
+  m_bLimited = true;
+  Clamp();
+}
+
+void blob_filebuf::Resync() {
+  Unhide();
+  const pos_type here = std::filebuf::seekoff(0, std::ios_base::cur, std::ios_base::in);
+  Track(here == pos_type(off_type(-1)) ? 0 : static_cast<std::streamoff>(here));
 }
 
 void blob_filebuf::unlimit() {
@@ -36,9 +48,7 @@ void blob_filebuf::Unhide() {
 
 std::streamoff blob_filebuf::Clamp() {
   Unhide();
-  const pos_type here = std::filebuf::seekoff(0, std::ios_base::cur, std::ios_base::in);
-  if (here == pos_type(off_type(-1))) return 0;
-  const std::streamoff left = m_end - static_cast<std::streamoff>(here);
+  const std::streamoff left = m_end - Position();
   const std::streamsize inArea = egptr() - gptr();
   const std::streamsize allowed = static_cast<std::streamsize>(std::max<std::streamoff>(left, 0));
   if (inArea > allowed) {
@@ -52,8 +62,10 @@ blob_filebuf::int_type blob_filebuf::underflow() {
   if (!m_bLimited) return std::filebuf::underflow();
   if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
   if (Clamp() <= 0) return traits_type::eof();
+  const std::streamoff before = Position();
   Unhide();
   const int_type c = std::filebuf::underflow();
+  Track(before);
   Clamp();
   if (gptr() == egptr()) return traits_type::eof();
   return c;
@@ -71,6 +83,7 @@ blob_filebuf::int_type blob_filebuf::pbackfail(int_type c) {
   if (!m_bLimited) return std::filebuf::pbackfail(c);
   Unhide();
   const int_type r = std::filebuf::pbackfail(c);
+  Resync();
   Clamp();
   return r;
 }
@@ -80,8 +93,10 @@ std::streamsize blob_filebuf::xsgetn(char_type* s, std::streamsize n) {
   const std::streamoff left = Clamp();
   if (left <= 0) return 0;
   n = std::min<std::streamsize>(n, static_cast<std::streamsize>(left));
+  const std::streamoff before = Position();
   Unhide();
   const std::streamsize got = std::filebuf::xsgetn(s, n);
+  Track(before + got);
   Clamp();
   return got;
 }
@@ -90,8 +105,10 @@ std::streamsize blob_filebuf::showmanyc() {
   if (!m_bLimited) return std::filebuf::showmanyc();
   const std::streamoff left = Clamp();
   if (left <= 0) return -1;
+  const std::streamoff before = Position();
   Unhide();
   const std::streamsize base = std::filebuf::showmanyc();
+  Track(before);
   Clamp();
   if (base < 0) return base;
   return std::min<std::streamsize>(base, static_cast<std::streamsize>(left));
@@ -101,14 +118,26 @@ blob_filebuf::pos_type blob_filebuf::seekoff(off_type off, std::ios_base::seekdi
                                              std::ios_base::openmode which) {
   Unhide();
   const pos_type r = std::filebuf::seekoff(off, way, which);
-  if (m_bLimited) Clamp();
+  if (m_bLimited) {
+    if (r == pos_type(off_type(-1)))
+      Resync();
+    else
+      Track(static_cast<std::streamoff>(r));
+    Clamp();
+  }
   return r;
 }
 
 blob_filebuf::pos_type blob_filebuf::seekpos(pos_type pos, std::ios_base::openmode which) {
   Unhide();
   const pos_type r = std::filebuf::seekpos(pos, which);
-  if (m_bLimited) Clamp();
+  if (m_bLimited) {
+    if (r == pos_type(off_type(-1)))
+      Resync();
+    else
+      Track(static_cast<std::streamoff>(r));
+    Clamp();
+  }
   return r;
 }
 

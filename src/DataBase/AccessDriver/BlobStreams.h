@@ -7,7 +7,9 @@
 // standard file buffer serves straight from the file for large requests),
 // peeking, readsome and the available-count query. The get area is cut at
 // the limit; the bytes that the file buffer has read ahead behind it are
-// hidden and handed back to it before it computes or moves a position.
+// hidden and handed back to it before it computes or moves a position. The
+// position is tracked from what each read or seek moved, so reading costs
+// no extra call into the file.
 // Seeking is not confined, but whatever position it reaches, reading stops
 // at the limit. One thread at a time.
 #pragma once
@@ -26,7 +28,7 @@ class blob_filebuf : public std::filebuf {
   // Limits reading to lCount bytes from the current get position on.
   void limit(LONG lCount);
   // Limits reading again to the end set by the last limit().
-  void rearm() { m_bLimited = true; }
+  void rearm();
   // Lifts the limit.
   void unlimit();
   bool limited() const { return m_bLimited; }
@@ -50,10 +52,20 @@ class blob_filebuf : public std::filebuf {
   void Unhide();
   // Cuts the get area at the limit; answers the bytes left from gptr on.
   std::streamoff Clamp();
+  // The file offset of gptr, from the tracked end of the get area (no call
+  // into the file).
+  std::streamoff Position() const { return m_areaEnd - (egptr() + m_hidden - gptr()); }
+  // Records that gptr is at file offset gpos now.
+  void Track(std::streamoff gpos) { m_areaEnd = gpos + (egptr() + m_hidden - gptr()); }
+  // Asks the file for the position (after a failed or unforeseeable move).
+  void Resync();
 
   bool m_bLimited = false;
   std::streamoff m_end = 0;      // file offset of the data's end, while limited
   std::streamsize m_hidden = 0;  // read-ahead bytes behind the cut get area
+  // File offset of the end of the file buffer's whole get area (hidden bytes
+  // included), while limited: the position is known without asking the file.
+  std::streamoff m_areaEnd = 0;
 };
 
 class blob_ifstream : public std::istream {

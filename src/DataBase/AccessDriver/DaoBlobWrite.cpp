@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <future>
 #include <mutex>
 #include <system_error>
 #include <vector>
@@ -55,7 +56,13 @@ std::ostream& DaoBlobStrategy::OpenWrite() {
   m_outStream.clear();
   try {
     if (m_tempPath.empty()) m_tempPath = m_pDatabase->MakeTempFileName();
-    m_outStream.open(m_tempPath, std::ios_base::out | std::ios_base::trunc | std::ios_base::binary);
+    // A fresh temporary file is empty: opened without truncation, since a
+    // truncating open makes the file system write the file back when it is
+    // closed (and its removal wait for that), which a packed blob never needs.
+    std::error_code ec;
+    const bool bEmpty = std::filesystem::file_size(m_tempPath, ec) == 0 && !ec;
+    m_outStream.open(m_tempPath, std::ios_base::in | std::ios_base::out | std::ios_base::binary |
+                                     (bEmpty ? std::ios_base::openmode{} : std::ios_base::trunc));
     if (!m_outStream.is_open())
       throw std::runtime_error("temporary blob file " + m_tempPath + " could not be opened");
     BYTE fileBytes[kBlobFileHeaderSize];
@@ -260,14 +267,24 @@ void DaoBlobStrategy::Store(bool bForceNewFile) {
   try {
     CallEngine(m_pModel, [&] {
       dao::Database& db = m_pDatabase->GetEngineDatabase();
-      dao::RecordsetPtr pBlocks = db.OpenRecordset(_bstr_t("SELECT * FROM tblBLOB_BLOCKS"));
+      // Only the rows a store can use are read: none of the blocks (a new
+      // row is added) and only the files the block still fits into, so
+      // that a store costs the same however many blobs the tables hold.
+      dao::RecordsetPtr pBlocks =
+          db.OpenRecordset(_bstr_t("SELECT * FROM tblBLOB_BLOCKS WHERE BLOB_ID IS NULL"));
       pBlocks->AddNew();
       const LONG lBlobId = LongOf(pBlocks->GetCollect(_variant_t("BLOB_ID")));
-      dao::RecordsetPtr pFiles =
-          db.OpenRecordset(_bstr_t("SELECT * FROM tblBLOB_FILES ORDER BY FIL_lTotalSize"));
+      const bool bPack = !bForceNewFile && static_cast<ULONG>(lLength) <= kMaxPackedBlob;
+      const std::string filesSql =
+          bPack ? "SELECT * FROM tblBLOB_FILES WHERE FIL_lTotalSize <= " +
+                      std::to_string(kMaxPackedFile - kBlobBlockHeaderSize -
+                                     static_cast<ULONG>(lLength)) +
+                      " ORDER BY FIL_lTotalSize"
+                : std::string("SELECT * FROM tblBLOB_FILES WHERE FIL_ID IS NULL");
+      dao::RecordsetPtr pFiles = db.OpenRecordset(_bstr_t(filesSql.c_str()));
       LONG lFileId = -1;
       LONG lStart = -1;
-      if (!bForceNewFile && static_cast<ULONG>(lLength) <= kMaxPackedBlob) {
+      if (bPack) {
         for (; !pFiles->GetEOF(); pFiles->MoveNext()) {
           const LONG lTotal = LongOf(pFiles->GetCollect(_variant_t("FIL_lTotalSize")));
           if (static_cast<ULONG>(lLength) + kBlobBlockHeaderSize + static_cast<ULONG>(lTotal) >
@@ -452,6 +469,16 @@ void DaoBlobStrategy::CreateBlobFile(const std::string& path, LONG lFileId, LONG
     std::rename(path.c_str(), m_tempPath.c_str());
     return vem_error("blob file " + path + ": " + what, kVemErrBlobWrite);
   };
+  // The new directory entry is synced while the file's bytes are: two
+  // device flushes that overlap instead of one after the other. Both must
+  // have succeeded before the tables may refer to the file.
+  std::future<bool> directorySynced;
+  try {
+    directorySynced = std::async(std::launch::async, [directory = m_pDatabase->GetBlobDirectory()] {
+      return SyncDirectory(directory);
+    });
+  } catch (const std::system_error&) {  // no thread to spare: synced below, in turn
+  }
   BlobFileHeader fileHeader;
   fileHeader.SetDatabaseName(m_pDatabase->GetDatabaseFileName());
   fileHeader.lFileId = lFileId;
@@ -471,6 +498,8 @@ void DaoBlobStrategy::CreateBlobFile(const std::string& path, LONG lFileId, LONG
       throw failed("headers could not be written");
     if (!FlushFileBuffers(blob.get()) || !blob.Close()) throw failed("could not be synced");
   }
-  if (!SyncDirectory(m_pDatabase->GetBlobDirectory()))
-    throw failed("directory could not be synced");
+  const bool bDirectorySynced = directorySynced.valid()
+                                    ? directorySynced.get()
+                                    : SyncDirectory(m_pDatabase->GetBlobDirectory());
+  if (!bDirectorySynced) throw failed("directory could not be synced");
 }
