@@ -31,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchModel.h"
 #include "DataBase/AccessDriver/DaoDatabase.h"
 #include "DataBase/AccessDriver/IBlobStrategy.h"
 #include "DataBase/AccessDriver/SDM.h"
@@ -49,43 +50,10 @@ constexpr std::size_t kBlob = 128 * 1024;
 constexpr std::size_t kStoreBytes = 200u << 20;
 constexpr int kRows = 200000;
 
-class BenchCallback : public IComStaticDataModelCallback {
- public:
-  explicit BenchCallback(std::string path) : m_path(std::move(path)) {}
-  STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override {
-    if (riid == IID_IUnknown || riid == IID_IComStaticDataModelCallback) {
-      *ppv = this;
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHOD_(ULONG, AddRef)() override { return 2; }
-  STDMETHOD_(ULONG, Release)() override { return 1; }
-  STDMETHOD(preDataModelDefinition)(IComStaticDataModelCreator*) override { return S_OK; }
-  STDMETHOD(defDatabases)(IComStaticDataModelCreator* c) override {
-    return c->AddDatabase(0, _bstr_t(m_path.c_str()), _bstr_t(""));
-  }
-  STDMETHOD(defFieldDefs)(IComStaticDataModelCreator* c) override {
-    c->AddFieldDef(0, _bstr_t("ID"), 7, -1, VARIANT_FALSE);
-    return c->AddFieldDef(1, _bstr_t("Doc"), 12, -1, VARIANT_FALSE);
-  }
-  STDMETHOD(defRecordDefs)(IComStaticDataModelCreator* c) override {
-    c->AddRecordDef(0, _bstr_t("tblDoc"), 0);
-    c->AddFieldToRecordDef(0, 0, VARIANT_TRUE, VARIANT_FALSE);
-    return c->AddFieldToRecordDef(0, 1, VARIANT_FALSE, VARIANT_FALSE);
-  }
-  STDMETHOD(defCommandDefs)(IComStaticDataModelCreator*) override { return S_OK; }
-  STDMETHOD(postDataModelDefinition)(IComStaticDataModelCreator*) override { return S_OK; }
-
- private:
-  std::string m_path;
-};
-
 // A database with the blob tables and a 200 MiB store, every second blob
 // released.
 struct Store {
-  Store() : path(dir.File("blobs.vdb")), callback(path) {
+  Store() : path(dir.File("blobs.vdb")), callback(vembench::BlobDocCallback(path)) {
     dao::DatabasePtr pDb = vemtest::CreateDatabase(path);
     pDb->Execute("CREATE TABLE tblDoc (ID LONG PRIMARY KEY, Doc LONG, Pad TEXT(255))");
     vemtest::AddBlobTables(*pDb);
@@ -112,7 +80,7 @@ struct Store {
 
   vemtest::TempDir dir;
   std::string path;
-  BenchCallback callback;
+  vembench::BenchModelCallback callback;
   std::unique_ptr<SDM> pModel;
   std::int64_t liveBytes = 0;
 };
@@ -218,7 +186,7 @@ std::string MakeDatabase(const vemtest::TempDir& dir, const char* name) {
 void Database_Compact(benchmark::State& state) {
   vemtest::TempDir dir;
   const std::string path = MakeDatabase(dir, "db.vdb");
-  BenchCallback callback(path);
+  vembench::BenchModelCallback callback = vembench::BlobDocCallback(path);
   SDM model(nullptr, &callback);
   DaoDatabase& db = static_cast<DaoDatabase&>(model.GetDatabase(0));
   std::int64_t bytes = 0;

@@ -58,6 +58,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchModel.h"
 #include "DataBase/AccessDriver/DaoDatabase.h"
 #include "DataBase/AccessDriver/DaoException.h"
 #include "DataBase/AccessDriver/FieldCipher.h"
@@ -118,63 +119,6 @@ std::string StrValue(int id) {
 
 // ---- The client's side ------------------------------------------------------
 
-// The client callback that defines the bench model over one database file.
-class BenchCallback : public IComStaticDataModelCallback {
- public:
-  explicit BenchCallback(std::string path) : m_path(std::move(path)) {}
-
-  STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override {
-    if (riid == IID_IUnknown || riid == IID_IComStaticDataModelCallback) {
-      *ppv = this;
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHOD_(ULONG, AddRef)() override { return 2; }
-  STDMETHOD_(ULONG, Release)() override { return 1; }
-  STDMETHOD(preDataModelDefinition)(IComStaticDataModelCreator*) override { return S_OK; }
-  STDMETHOD(defDatabases)(IComStaticDataModelCreator* c) override {
-    return c->AddDatabase(0, _bstr_t(m_path.c_str()), _bstr_t(""));
-  }
-  STDMETHOD(defFieldDefs)(IComStaticDataModelCreator* c) override {
-    struct F {
-      LONG id;
-      const char* name;
-      LONG type;
-      LONG length;
-      bool crypt;
-    };
-    static const F fields[] = {
-        {kID, "ID", 7, -1, false},         {kL, "L", 7, -1, false},
-        {kS, "S", 1, 50, false},           {kD, "D", 10, -1, false},
-        {kSH, "SH", 5, -1, false},         {kDT, "DT", 11, -1, false},
-        {kCID, "CID", 7, -1, false},       {kXLong, kLongColumn, 7, -1, true},
-        {kXStr, kStrColumn, 1, 161, true},
-    };
-    for (const F& f : fields) {
-      const HRESULT hr = c->AddFieldDef(f.id, _bstr_t(f.name), f.type, f.length,
-                                        f.crypt ? VARIANT_TRUE : VARIANT_FALSE);
-      if (FAILED(hr)) return hr;
-    }
-    return S_OK;
-  }
-  STDMETHOD(defRecordDefs)(IComStaticDataModelCreator* c) override {
-    c->AddRecordDef(kRead, _bstr_t("tblRead"), 0);
-    for (LONG f = kID; f <= kDT; ++f)
-      c->AddFieldToRecordDef(kRead, f, f == kID ? VARIANT_TRUE : VARIANT_FALSE, VARIANT_FALSE);
-    c->AddRecordDef(kCrypt, _bstr_t(kCryptTable), 0);
-    for (LONG f = kCID; f <= kXStr; ++f)
-      c->AddFieldToRecordDef(kCrypt, f, f == kCID ? VARIANT_TRUE : VARIANT_FALSE, VARIANT_FALSE);
-    return S_OK;
-  }
-  STDMETHOD(defCommandDefs)(IComStaticDataModelCreator*) override { return S_OK; }
-  STDMETHOD(postDataModelDefinition)(IComStaticDataModelCreator*) override { return S_OK; }
-
- private:
-  std::string m_path;
-};
-
 // A client record identified by one LONG id field.
 class LongIdRecord : public IRecord {
  public:
@@ -197,15 +141,31 @@ class LongIdRecord : public IRecord {
 };
 
 // The static model over one file; its database must open.
+// tblRead (plain fields of every kind) and the encrypted table.
+vembench::BenchModelCallback DriverCallback(const std::string& path) {
+  return vembench::BenchModelCallback(path,
+                                      {{kID, "ID", 7, -1, false},
+                                       {kL, "L", 7, -1, false},
+                                       {kS, "S", 1, 50, false},
+                                       {kD, "D", 10, -1, false},
+                                       {kSH, "SH", 5, -1, false},
+                                       {kDT, "DT", 11, -1, false},
+                                       {kCID, "CID", 7, -1, false},
+                                       {kXLong, kLongColumn, 7, -1, true},
+                                       {kXStr, kStrColumn, 1, 161, true}},
+                                      {{kRead, "tblRead", {kID, kL, kS, kD, kSH, kDT}},
+                                       {kCrypt, kCryptTable, {kCID, kXLong, kXStr}}});
+}
+
 struct Model {
   explicit Model(const std::string& path)
-      : callback(path), pModel(std::make_unique<SDM>(nullptr, &callback)) {
+      : callback(DriverCallback(path)), pModel(std::make_unique<SDM>(nullptr, &callback)) {
     if (!Db().IsOpen()) throw std::runtime_error("the model could not open " + path);
   }
   DaoDatabase& Db() { return static_cast<DaoDatabase&>(pModel->GetDatabase(0)); }
   const SRecordDef& Rec(LONG lID) { return pModel->GetRecordDef(lID); }
 
-  BenchCallback callback;
+  vembench::BenchModelCallback callback;
   std::unique_ptr<SDM> pModel;
 };
 

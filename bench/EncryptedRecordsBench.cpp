@@ -44,6 +44,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchModel.h"
 #include "DataBase/AccessDriver/DaoDatabase.h"
 #include "DataBase/AccessDriver/DaoException.h"
 #include "DataBase/AccessDriver/FieldCipher.h"
@@ -73,51 +74,6 @@ ULONG Length(const char* text) {
   return static_cast<ULONG>(std::strlen(text));
 }
 
-// The client callback that defines tblPerson over one database file.
-class PersonCallback : public IComStaticDataModelCallback {
- public:
-  // bCrypt false: Note and Amount are declared plain texts, so that their
-  // stored cipher texts are read and written as they are (the no-cipher
-  // baseline of the loader and saver paths).
-  PersonCallback(std::string path, bool bCrypt) : m_path(std::move(path)), m_bCrypt(bCrypt) {}
-
-  STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override {
-    if (riid == IID_IUnknown || riid == IID_IComStaticDataModelCallback) {
-      *ppv = this;
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHOD_(ULONG, AddRef)() override { return 2; }
-  STDMETHOD_(ULONG, Release)() override { return 1; }
-  STDMETHOD(preDataModelDefinition)(IComStaticDataModelCreator*) override { return S_OK; }
-  STDMETHOD(defDatabases)(IComStaticDataModelCreator* c) override {
-    return c->AddDatabase(0, _bstr_t(m_path.c_str()), _bstr_t(""));
-  }
-  STDMETHOD(defFieldDefs)(IComStaticDataModelCreator* c) override {
-    HRESULT hr = c->AddFieldDef(kID, _bstr_t("ID"), 7, -1, VARIANT_FALSE);
-    if (SUCCEEDED(hr)) hr = c->AddFieldDef(kName, _bstr_t("Name"), 1, 30, VARIANT_FALSE);
-    const VARIANT_BOOL crypt = m_bCrypt ? VARIANT_TRUE : VARIANT_FALSE;
-    if (SUCCEEDED(hr)) hr = c->AddFieldDef(kNote, _bstr_t("Note"), 1, 100, crypt);
-    if (SUCCEEDED(hr))
-      hr = c->AddFieldDef(kAmount, _bstr_t("Amount"), m_bCrypt ? 10 : 1, 48, crypt);
-    return hr;
-  }
-  STDMETHOD(defRecordDefs)(IComStaticDataModelCreator* c) override {
-    c->AddRecordDef(kPerson, _bstr_t("tblPerson"), 0);
-    for (LONG f = kID; f <= kAmount; ++f)
-      c->AddFieldToRecordDef(kPerson, f, f == kID ? VARIANT_TRUE : VARIANT_FALSE, VARIANT_FALSE);
-    return S_OK;
-  }
-  STDMETHOD(defCommandDefs)(IComStaticDataModelCreator*) override { return S_OK; }
-  STDMETHOD(postDataModelDefinition)(IComStaticDataModelCreator*) override { return S_OK; }
-
- private:
-  std::string m_path;
-  bool m_bCrypt;
-};
-
 // A client record identified by its LONG id.
 class PersonRecord : public IRecord {
  public:
@@ -134,17 +90,29 @@ class PersonRecord : public IRecord {
   LONG m_lValue = 0;
 };
 
+// tblPerson over one database file. bCrypt false: Note and Amount are
+// declared plain texts, so that their stored cipher texts are read and
+// written as they are (the no-cipher baseline of the loader and saver paths).
+vembench::BenchModelCallback PersonCallback(const std::string& path, bool bCrypt) {
+  return vembench::BenchModelCallback(path,
+                                      {{kID, "ID", 7, -1, false},
+                                       {kName, "Name", 1, 30, false},
+                                       {kNote, "Note", 1, 100, bCrypt},
+                                       {kAmount, "Amount", bCrypt ? 10 : 1, 48, bCrypt}},
+                                      {{kPerson, "tblPerson", {kID, kName, kNote, kAmount}}});
+}
+
 // The static model over one file, with secret A set.
 struct Model {
   explicit Model(const std::string& path, bool bCrypt = true)
-      : callback(path, bCrypt), pModel(std::make_unique<SDM>(nullptr, &callback)) {
+      : callback(PersonCallback(path, bCrypt)), pModel(std::make_unique<SDM>(nullptr, &callback)) {
     if (!Db().IsOpen()) throw std::runtime_error("the model could not open " + path);
     Db().SetSecret(Bytes(kSecretA), Length(kSecretA), nullptr, 0);
   }
   DaoDatabase& Db() { return static_cast<DaoDatabase&>(pModel->GetDatabase(0)); }
   const SRecordDef& Person() { return pModel->GetRecordDef(kPerson); }
 
-  PersonCallback callback;
+  vembench::BenchModelCallback callback;
   std::unique_ptr<SDM> pModel;
 };
 
