@@ -1,5 +1,5 @@
 // The engine's database: creating and opening files, the catalog check and
-// the password, closing, and compaction.
+// the password, and closing.
 #include "Engine/DatabaseCore.h"
 
 #include <openssl/crypto.h>
@@ -68,6 +68,8 @@ std::string DerivePasswordHash(const std::string& password, const std::string& s
   return Hex(out, sizeof out);
 }
 
+}  // namespace
+
 void StorePassword(Connection& conn, const std::string& password) {
   CatalogWrite catalog(conn);
   if (password.empty()) {
@@ -94,9 +96,12 @@ void StorePassword(Connection& conn, const std::string& password) {
 void RemoveDatabaseFiles(const std::string& path) {
   std::error_code ec;
   fs::remove(path, ec);
+  fs::remove(path + "-journal", ec);
   fs::remove(path + "-wal", ec);
   fs::remove(path + "-shm", ec);
 }
+
+namespace {
 
 // Whether a read through `conn` works: it does not when the file is in WAL
 // mode and its -shm can be neither opened nor created.
@@ -106,7 +111,8 @@ bool CanShareReads(Connection& conn) {
   return !(primary == SQLITE_READONLY || primary == SQLITE_CANTOPEN);
 }
 
-// Flushes a file (or a directory's entries) to disk; false when that fails.
+}  // namespace
+
 bool SyncFile(const std::string& path, bool directory) {
   const int fd = ::open(path.c_str(), directory ? (O_RDONLY | O_DIRECTORY) : O_RDWR);
   if (fd < 0) return false;
@@ -122,8 +128,6 @@ std::string AbsolutePath(const std::string& path) {
   if (ec) Fail(kErrBadPath, "'" + path + "' is not a valid path.");
   return abs.lexically_normal().string();
 }
-
-}  // namespace
 
 ConnectOptions ParseConnect(const std::string& connect) {
   ConnectOptions o;
@@ -434,92 +438,6 @@ void DatabaseCore::ReturnRowBuffers(RowBuffers&& buffers) {
   buffers.epochs.clear();
   if (buffers.cells.capacity() > kMaxKeptCells || buffers.arena.capacity() > kMaxKeptArena) return;
   if (buffers.cells.capacity() >= m_spareRows.cells.capacity()) m_spareRows = std::move(buffers);
-}
-
-void DatabaseCore::Compact(const std::string& src, const std::string& dst,
-                           const std::string& dstConnect, const std::string& srcConnect) {
-  std::string absSrc = AbsolutePath(src);
-  std::string absDst = AbsolutePath(dst);
-  std::error_code ec;
-  if (!fs::exists(absSrc, ec)) Fail(kErrFileNotFound, "Could not find file '" + absSrc + "'.");
-  if (fs::exists(absDst, ec)) Fail(kErrDatabaseExists, "Database '" + absDst + "' already exists.");
-  if (!fs::is_directory(fs::path(absDst).parent_path(), ec))
-    Fail(kErrBadPath, "'" + fs::path(absDst).parent_path().string() +
-                          "' is not a valid path: cannot create '" + absDst + "'.");
-  // An exclusive open refuses a source that anyone else has open.
-  auto source = Open(absSrc, true, false, srcConnect);
-  ConnectOptions dstOptions = ParseConnect(dstConnect);
-  try {
-    {
-      CatalogWrite catalog(source->Conn());  // the copy writes every table, the catalog's too
-      source->Conn().Exec("VACUUM INTO " + QuoteText(absDst),
-                          "Compacting '" + absSrc + "' into '" + absDst + "'");
-    }
-    source->Close();
-    Connection out(absDst, SQLITE_OPEN_READWRITE);
-    std::string ctx = "Preparing the compacted database '" + absDst + "'";
-    out.Exec("PRAGMA journal_mode=WAL", ctx);
-    if (dstOptions.hasPassword) {
-      out.Exec("BEGIN IMMEDIATE", ctx);
-      StorePassword(out, dstOptions.password);
-      out.Exec("COMMIT", ctx);
-    }
-  } catch (...) {
-    source->Close();
-    RemoveDatabaseFiles(absDst);
-    throw;
-  }
-}
-
-void DatabaseCore::CompactInPlace(const std::string& path, const std::string& temp,
-                                  const std::string& connect) {
-  const std::string abs = AbsolutePath(path);
-  const std::string absTemp = AbsolutePath(temp);
-  std::error_code ec;
-  if (!fs::exists(abs, ec)) Fail(kErrFileNotFound, "Could not find file '" + abs + "'.");
-  if (fs::exists(absTemp, ec))
-    Fail(kErrDatabaseExists, "Database '" + absTemp + "' already exists.");
-  if (fs::path(absTemp).parent_path() != fs::path(abs).parent_path())
-    Fail(kErrBadPath, "'" + absTemp + "' is not in the directory of '" + abs + "'.");
-  // An exclusive open refuses a file that anyone else has open, and keeps
-  // everyone out until the copy has replaced it.
-  auto source = Open(abs, true, false, connect);
-  Connection& c = source->Conn();
-  const std::string ctx = "Compacting '" + abs + "' in place";
-  // Out of WAL: the source's close must not touch the "-wal" of its name,
-  // which belongs to the copy once it has replaced the file.
-  c.Exec("PRAGMA journal_mode=DELETE", ctx);
-  try {
-    {
-      CatalogWrite catalog(c);
-      c.Exec("VACUUM INTO " + QuoteText(absTemp), ctx);
-    }
-    {
-      Connection out(absTemp, SQLITE_OPEN_READWRITE);
-      out.Exec("PRAGMA journal_mode=WAL", ctx);
-      ConnectOptions options = ParseConnect(connect);
-      if (options.hasPassword) {
-        out.Exec("BEGIN IMMEDIATE", ctx);
-        StorePassword(out, options.password);
-        out.Exec("COMMIT", ctx);
-      }
-    }
-    if (!SyncFile(absTemp, false))
-      Fail(kErrDiskIo, ctx + ": the copy '" + absTemp + "' could not be synced.");
-    if (std::rename(absTemp.c_str(), abs.c_str()) != 0)
-      Fail(kErrDiskIo, ctx + ": the copy '" + absTemp + "' could not replace the file.");
-  } catch (...) {
-    try {
-      c.Exec("PRAGMA journal_mode=WAL", ctx);
-    } catch (...) {
-      // The file stays in rollback-journal mode: still whole and readable.
-    }
-    source->Close();
-    RemoveDatabaseFiles(absTemp);
-    throw;
-  }
-  source->Close();
-  SyncFile(fs::path(abs).parent_path().string(), true);  // the rename is done either way
 }
 
 }  // namespace dao

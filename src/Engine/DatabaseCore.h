@@ -98,6 +98,17 @@ struct ConnectOptions {
 };
 ConnectOptions ParseConnect(const std::string& connect);
 
+// File helpers shared by the core's opening and compaction code.
+// An absolute, normalised path (backslashes read as "/"); 3044 when there is none.
+std::string AbsolutePath(const std::string& path);
+// Removes a database file with its journal, -wal and -shm; missing ones are fine.
+void RemoveDatabaseFiles(const std::string& path);
+// Flushes a file (or a directory's entries) to disk; false when that fails.
+bool SyncFile(const std::string& path, bool directory);
+// Stores the salted hash of `password` in MSysInfo (an empty one removes
+// it); the caller holds a write transaction.
+void StorePassword(Connection& conn, const std::string& password);
+
 class DatabaseCore : public std::enable_shared_from_this<DatabaseCore> {
  public:
   // Creates a new database file (3204 when it exists).
@@ -112,7 +123,9 @@ class DatabaseCore : public std::enable_shared_from_this<DatabaseCore> {
   // Compacts `path` in place: the copy is written to `temp` (which must not
   // exist, in the same directory), synced, and renamed over `path` while
   // the file is still held exclusively, then the directory is synced. A
-  // crash leaves the old file or the new one. Refused (3045) while anyone
+  // crash leaves the old file or the new one, and possibly an unfinished
+  // copy, which the next in-place compaction of `path` removes (its name is
+  // kept in "<path>-compacting" meanwhile). Refused (3045) while anyone
   // else has the file open; on any failure `path` is unchanged and `temp`
   // is gone.
   static void CompactInPlace(const std::string& path, const std::string& temp,

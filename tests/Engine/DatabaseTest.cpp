@@ -379,13 +379,30 @@ TEST_F(EngineTest, CompactionInPlaceReplacesTheFileByOneRename) {
   std::filesystem::remove(temp);
   EXPECT_EQ(inode(), original);
   EXPECT_EQ(journalMode(), "wal");
-  m_engine->CompactDatabaseInPlace(path.c_str(), temp.c_str());
+  // What a crash during an earlier compaction leaves: the marker naming its
+  // unfinished copy, the copy with its journal. The next compaction removes
+  // them, but never the database itself or a file elsewhere, whatever the
+  // marker names.
+  const std::string stale = Path("dbstale.vdb"), marker = path + "-compacting";
+  std::filesystem::create_directories(Path("sub"));
+  std::ofstream(Path("sub/x.vdb")) << "kept";
+  std::ofstream(stale) << "unfinished";
+  std::ofstream(stale + "-journal") << "journal";
+  for (const std::string& named : {path, Path("sub/x.vdb"), std::string("dbstale.vdb"), stale}) {
+    SCOPED_TRACE(named);
+    std::ofstream(marker) << named << "\n";
+    m_engine->CompactDatabaseInPlace(path.c_str(), temp.c_str());
+    EXPECT_TRUE(std::filesystem::exists(Path("sub/x.vdb")));
+    EXPECT_EQ(std::filesystem::exists(stale), named != stale);
+    EXPECT_EQ(std::filesystem::exists(stale + "-journal"), named != stale);
+    EXPECT_FALSE(std::filesystem::exists(marker));
+    EXPECT_FALSE(std::filesystem::exists(temp));
+    auto db = Open();
+    EXPECT_EQ(CountRows(db, "Customers"), 2);
+    db->Close();
+  }
   EXPECT_NE(inode(), original);
-  EXPECT_FALSE(std::filesystem::exists(temp));
   EXPECT_EQ(journalMode(), "wal");
-  auto db = Open();
-  EXPECT_EQ(CountRows(db, "Customers"), 2);
-  db->Close();
 }
 
 TEST_F(EngineTest, TwoProcessesAppendingToOneTableLoseNothing) {
