@@ -56,6 +56,7 @@
 #include "EncryptedRecordsData.h"
 #include "Engine/Dao.h"
 #include "Platform/ComUtil.h"
+#include "SqliteWorkloads.h"
 #include "Support/DatabaseFixture.h"
 #include "Support/TempDir.h"
 #include "vem/StaticDataModel.h"
@@ -154,20 +155,6 @@ struct Files {
     Exec(db, "PRAGMA synchronous=NORMAL");
     return db;
   }
-  static void Exec(sqlite3* db, const char* sql) {
-    char* error = nullptr;
-    if (sqlite3_exec(db, sql, nullptr, nullptr, &error) != SQLITE_OK) {
-      const std::string message = error != nullptr ? error : "unknown error";
-      sqlite3_free(error);
-      throw std::runtime_error(std::string(sql) + ": " + message);
-    }
-  }
-  static sqlite3_stmt* Prepare(sqlite3* db, const char* sql) {
-    sqlite3_stmt* s = nullptr;
-    if (sqlite3_prepare_v2(db, sql, -1, &s, nullptr) != SQLITE_OK)
-      throw std::runtime_error(std::string(sql) + ": " + sqlite3_errmsg(db));
-    return s;
-  }
 
   vemtest::TempDir dir;
   std::string driverTemplate, plainTemplate;
@@ -213,26 +200,6 @@ bool DriverReads(Model& model, int id) {
   return name == Name(id) && note == Note(id) && amount == Amount(id);
 }
 
-void AppendThroughPlain(sqlite3* db) {
-  Files::Exec(db, "BEGIN IMMEDIATE");
-  sqlite3_stmt* s =
-      Files::Prepare(db, "INSERT INTO tblPerson (ID, Name, Note, Amount) VALUES (?1, ?2, ?3, ?4)");
-  for (int id = 1; id <= Records(); ++id) {
-    const std::string &name = Name(id), &note = Note(id);
-    sqlite3_bind_int(s, 1, id);
-    sqlite3_bind_text(s, 2, name.c_str(), static_cast<int>(name.size()), SQLITE_STATIC);
-    sqlite3_bind_text(s, 3, note.c_str(), static_cast<int>(note.size()), SQLITE_STATIC);
-    sqlite3_bind_double(s, 4, Amount(id));
-    if (sqlite3_step(s) != SQLITE_DONE) {
-      sqlite3_finalize(s);
-      throw std::runtime_error(std::string("INSERT: ") + sqlite3_errmsg(db));
-    }
-    sqlite3_reset(s);
-  }
-  sqlite3_finalize(s);
-  Files::Exec(db, "COMMIT");
-}
-
 // One filled file per side for the reads, the scan and the change of secret.
 struct Filled {
   Filled()
@@ -242,10 +209,10 @@ struct Filled {
     AppendThroughDriver(*model);
     plainModel = std::make_unique<Model>(driverPath, false);
     plain = Files::OpenPlain(plainPath);
-    AppendThroughPlain(plain);
+    AppendRows(plain);
     // The stored texts under secret A, for the no-cipher and bare baselines.
     sqlite3* db = Files::OpenPlain(driverPath);
-    sqlite3_stmt* s = Files::Prepare(db, "SELECT Note, Amount FROM tblPerson ORDER BY ID");
+    sqlite3_stmt* s = Prepare(db, "SELECT Note, Amount FROM tblPerson ORDER BY ID");
     while (sqlite3_step(s) == SQLITE_ROW) {
       noteTexts.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(s, 0)));
       amountTexts.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(s, 1)));
@@ -310,7 +277,7 @@ void Append_Plain(benchmark::State& state) {
       const std::string path = TheFiles().Fresh(TheFiles().plainTemplate, "append.db");
       sqlite3* db = Files::OpenPlain(path);
       state.ResumeTiming();
-      AppendThroughPlain(db);
+      AppendRows(db);
       state.PauseTiming();
       sqlite3_close_v2(db);
       Files::Remove(path);
@@ -352,26 +319,7 @@ void KeyedRead_Plain(benchmark::State& state) {
   Guarded(state, [&] {
     Filled& f = TheFilled();
     const std::vector<int> ids = LookupIds();
-    sqlite3_stmt* s =
-        Files::Prepare(f.plain, "SELECT ID, Name, Note, Amount FROM tblPerson WHERE ID = ?1");
-    std::string name, note;
-    for (auto _ : state) {
-      double sum = 0;
-      for (const int id : ids) {
-        sqlite3_bind_int(s, 1, id);
-        if (sqlite3_step(s) == SQLITE_ROW) {
-          name.assign(reinterpret_cast<const char*>(sqlite3_column_text(s, 1)),
-                      static_cast<std::size_t>(sqlite3_column_bytes(s, 1)));
-          note.assign(reinterpret_cast<const char*>(sqlite3_column_text(s, 2)),
-                      static_cast<std::size_t>(sqlite3_column_bytes(s, 2)));
-          sum += sqlite3_column_int(s, 0) + sqlite3_column_double(s, 3) +
-                 static_cast<double>(name.size() + note.size());
-        }
-        sqlite3_reset(s);
-      }
-      benchmark::DoNotOptimize(sum);
-    }
-    sqlite3_finalize(s);
+    for (auto _ : state) benchmark::DoNotOptimize(KeyedReads(f.plain, ids));
   });
 }
 
@@ -407,19 +355,9 @@ void Scan_Driver(benchmark::State& state) {
 void Scan_Plain(benchmark::State& state) {
   Guarded(state, [&] {
     Filled& f = TheFilled();
-    std::string name, note;
     for (auto _ : state) {
-      sqlite3_stmt* s = Files::Prepare(f.plain, "SELECT ID, Name, Note, Amount FROM tblPerson");
       double sum = 0;
-      while (sqlite3_step(s) == SQLITE_ROW) {
-        name.assign(reinterpret_cast<const char*>(sqlite3_column_text(s, 1)),
-                    static_cast<std::size_t>(sqlite3_column_bytes(s, 1)));
-        note.assign(reinterpret_cast<const char*>(sqlite3_column_text(s, 2)),
-                    static_cast<std::size_t>(sqlite3_column_bytes(s, 2)));
-        sum += sqlite3_column_int(s, 0) + sqlite3_column_double(s, 3) +
-               static_cast<double>(name.size() + note.size());
-      }
-      sqlite3_finalize(s);
+      if (ScanRows(f.plain, sum) != Records()) state.SkipWithError("the scan missed records");
       benchmark::DoNotOptimize(sum);
     }
   });

@@ -20,26 +20,11 @@
 #include <vector>
 
 #include "EncryptedRecordsData.h"
+#include "SqliteWorkloads.h"
 
 namespace {
 
 using namespace encrecords;
-
-void Exec(sqlite3* db, const std::string& sql) {
-  char* error = nullptr;
-  if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
-    const std::string message = error != nullptr ? error : "unknown error";
-    sqlite3_free(error);
-    throw std::runtime_error(sql + ": " + message);
-  }
-}
-
-sqlite3_stmt* Prepare(sqlite3* db, const char* sql) {
-  sqlite3_stmt* s = nullptr;
-  if (sqlite3_prepare_v2(db, sql, -1, &s, nullptr) != SQLITE_OK)
-    throw std::runtime_error(std::string(sql) + ": " + sqlite3_errmsg(db));
-  return s;
-}
 
 // Opens (creating) a file under the key and reads its schema, so that the
 // key derivation is done before any timing.
@@ -89,30 +74,10 @@ sqlite3* CreateTable(const std::string& path) {
   return db;
 }
 
-void Append(sqlite3* db) {
-  Exec(db, "BEGIN IMMEDIATE");
-  sqlite3_stmt* s =
-      Prepare(db, "INSERT INTO tblPerson (ID, Name, Note, Amount) VALUES (?1, ?2, ?3, ?4)");
-  for (int id = 1; id <= Records(); ++id) {
-    const std::string &name = Name(id), &note = Note(id);
-    sqlite3_bind_int(s, 1, id);
-    sqlite3_bind_text(s, 2, name.c_str(), static_cast<int>(name.size()), SQLITE_STATIC);
-    sqlite3_bind_text(s, 3, note.c_str(), static_cast<int>(note.size()), SQLITE_STATIC);
-    sqlite3_bind_double(s, 4, Amount(id));
-    if (sqlite3_step(s) != SQLITE_DONE) {
-      sqlite3_finalize(s);
-      throw std::runtime_error(std::string("INSERT: ") + sqlite3_errmsg(db));
-    }
-    sqlite3_reset(s);
-  }
-  sqlite3_finalize(s);
-  Exec(db, "COMMIT");
-}
-
 struct Filled {
   Filled() : path(TheDir().File("filled.db")) {
     db = CreateTable(path);
-    Append(db);
+    AppendRows(db);
   }
   ~Filled() { sqlite3_close_v2(db); }
   std::string path;
@@ -142,7 +107,7 @@ void Append_SqlCipher(benchmark::State& state) {
       const std::string path = TheDir().File("append" + std::to_string(++TheDir().serial));
       sqlite3* db = CreateTable(path);
       state.ResumeTiming();
-      Append(db);
+      AppendRows(db);
       state.PauseTiming();
       sqlite3_close_v2(db);
       Remove(path);
@@ -155,48 +120,17 @@ void KeyedRead_SqlCipher(benchmark::State& state) {
   Guarded(state, [&] {
     Filled& f = TheFilled();
     const std::vector<int> ids = LookupIds();
-    sqlite3_stmt* s = Prepare(f.db, "SELECT ID, Name, Note, Amount FROM tblPerson WHERE ID = ?1");
-    std::string name, note;
-    for (auto _ : state) {
-      double sum = 0;
-      for (const int id : ids) {
-        sqlite3_bind_int(s, 1, id);
-        if (sqlite3_step(s) == SQLITE_ROW) {
-          name.assign(reinterpret_cast<const char*>(sqlite3_column_text(s, 1)),
-                      static_cast<std::size_t>(sqlite3_column_bytes(s, 1)));
-          note.assign(reinterpret_cast<const char*>(sqlite3_column_text(s, 2)),
-                      static_cast<std::size_t>(sqlite3_column_bytes(s, 2)));
-          sum += sqlite3_column_int(s, 0) + sqlite3_column_double(s, 3) +
-                 static_cast<double>(name.size() + note.size());
-        }
-        sqlite3_reset(s);
-      }
-      benchmark::DoNotOptimize(sum);
-    }
-    sqlite3_finalize(s);
+    for (auto _ : state) benchmark::DoNotOptimize(KeyedReads(f.db, ids));
   });
 }
 
 void Scan_SqlCipher(benchmark::State& state) {
   Guarded(state, [&] {
     Filled& f = TheFilled();
-    std::string name, note;
     for (auto _ : state) {
-      sqlite3_stmt* s = Prepare(f.db, "SELECT ID, Name, Note, Amount FROM tblPerson");
       double sum = 0;
-      int count = 0;
-      while (sqlite3_step(s) == SQLITE_ROW) {
-        name.assign(reinterpret_cast<const char*>(sqlite3_column_text(s, 1)),
-                    static_cast<std::size_t>(sqlite3_column_bytes(s, 1)));
-        note.assign(reinterpret_cast<const char*>(sqlite3_column_text(s, 2)),
-                    static_cast<std::size_t>(sqlite3_column_bytes(s, 2)));
-        sum += sqlite3_column_int(s, 0) + sqlite3_column_double(s, 3) +
-               static_cast<double>(name.size() + note.size());
-        ++count;
-      }
-      sqlite3_finalize(s);
+      if (ScanRows(f.db, sum) != Records()) state.SkipWithError("the scan missed records");
       benchmark::DoNotOptimize(sum);
-      if (count != Records()) state.SkipWithError("the scan missed records");
     }
   });
 }
