@@ -657,6 +657,7 @@ TEST_F(SecretTest, UpgradeRewritesEveryValueInFormat11AndRecordsTheVersion) {
   {
     Model model(Path(), kSecretA, sizeof kSecretA);
     ASSERT_EQ(model.Db().GetDriverVersion(), DaoDatabase::kDefaultVersion);
+    EXPECT_FALSE(model.Db().UpgradeDriverVersion(0x01020000));  // no such format
     EXPECT_TRUE(model.Db().UpgradeDriverVersion(0));
     EXPECT_EQ(model.Db().GetDriverVersion(), DaoDatabase::kDriverVersion11);
     EXPECT_EQ(model.Db().GetTargetDriverVersion(), DaoDatabase::kDriverVersion11);
