@@ -224,24 +224,56 @@ TEST_F(BlobTest, StreamNeverShowsBytesOfTheNextBlock) {
   b->CloseRead();
 }
 
+// The saver stores a blob's id, its pending data saved first (nothing
+// pending and none loaded: NULL); the loader binds the blob of the id (NULL:
+// no blob). An encrypted BLOB field (field 60 over tblCrypt's xStr) takes
+// and holds no blob id: the blob is neither saved nor loaded.
 TEST_F(BlobTest, SaverStoresAndLoaderBindsTheBlob) {
-  auto blob = NewBlob();
+  m_pModel.reset();
+  m_callback.post = [](IComStaticDataModelCreator* c) {
+    c->AddFieldDef(60, _bstr_t("xStr"), 12, -1, VARIANT_TRUE);
+    c->AddFieldToRecordDef(kCrypt, 60, VARIANT_FALSE, VARIANT_FALSE);
+    return S_OK;
+  };
+  BuildModel();
+  auto blob = NewBlob(), none = NewBlob(), pending = NewBlob();
   Write(*blob, Pattern(300, 4), false);
-  vemtest::TestRecord record(kPlain);
-  record.Long(kID, 1);
-  {
-    DaoSaver saver(Db(0), Rec(kPlain));
-    ASSERT_TRUE(saver.OpenNew(record));
-    saver.PutLong(kID, 1);
-    saver.SetBlob(kBlob, *blob);
+  Write(*pending, Pattern(100, 5), false);
+  vemtest::TestRecord one(kPlain), two(kPlain), crypt(kCrypt);
+  one.Long(kID, 1);
+  two.Long(kID, 2);
+  crypt.Text(kCID, "b");
+  for (vemtest::TestRecord* pRecord : {&one, &two, &crypt}) {
+    const LONG lRecordDef = pRecord == &crypt ? kCrypt : kPlain;
+    DaoSaver saver(Db(0), Rec(lRecordDef));
+    ASSERT_TRUE(saver.OpenNew(*pRecord));
+    if (pRecord == &crypt) {
+      saver.PutString(kCID, "b");
+      saver.SetBlob(60, *pending);
+    } else {
+      saver.PutLong(kID, pRecord == &one ? 1 : 2);
+      saver.SetBlob(kBlob, pRecord == &one ? *blob : *none);
+    }
     ASSERT_TRUE(saver.Close());
   }
+  EXPECT_EQ(Long("SELECT COUNT(*) AS n FROM tblBLOB_BLOCKS"), 1);
+  EXPECT_EQ(
+      RawValue(MainPath(), ";PWD=pw0", "SELECT BlobId FROM tblPlain WHERE ID = 2", "BlobId").vt,
+      VT_NULL);
   auto read = NewBlob();
-  DaoLoader loader(Db(0), Rec(kPlain));
-  ASSERT_TRUE(loader.Open(record));
-  loader.GetBlob(kBlob, *read);
+  DaoLoader plain(Db(0), Rec(kPlain)), encrypted(Db(0), Rec(kCrypt));
+  ASSERT_TRUE(plain.Open(one));
+  plain.GetBlob(kBlob, *read);
   EXPECT_EQ(read->GetLength(), 300);
+  ASSERT_TRUE(encrypted.Open(crypt));
+  encrypted.GetBlob(60, *read);
+  EXPECT_EQ(read->GetLength(), 300);
+  plain.Close();
+  ASSERT_TRUE(plain.Open(two));
+  plain.GetBlob(kBlob, *read);
+  EXPECT_FALSE(read->IsPresent());
   EXPECT_EQ(Read(blob->Save(), false), Pattern(300, 4));  // nothing pending: same id
+  pending.reset();  // its temporary file goes with it
   CheckStore();
 }
 
