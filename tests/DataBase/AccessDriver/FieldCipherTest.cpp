@@ -169,17 +169,21 @@ TEST(FieldCipherFormat, TextLengthsOfTheFieldTypes) {
   }
 }
 
+// Two writes of one value differ in either format, and both read back (here
+// without a secret).
 TEST(FieldCipherFormat, EveryWriteUsesTheNextCounterAndWraps) {
   FieldCipher cipher;
   const BYTE salt[8] = {9, 9, 9, 9, 9, 9, 9, 9};
-  cipher.TEST_SetSaltAndCounter(salt, 0xFFFFFFFE);
-  const std::string a = Encrypt(cipher, "same");
-  const std::string b = Encrypt(cipher, "same");
-  EXPECT_NE(a, b);
-  EXPECT_EQ(DecodeFixed32(RawBytes(a).data() + 8), 0xFFFFFFFFu);
-  EXPECT_EQ(DecodeFixed32(RawBytes(b).data() + 8), 0u);
-  EXPECT_EQ(Decrypt(cipher, a).plain, "same");
-  EXPECT_EQ(Decrypt(cipher, b).plain, "same");
+  for (ULONG ulVersion : {kVersion11, kVersion10}) {
+    cipher.TEST_SetSaltAndCounter(salt, 0xFFFFFFFE);
+    const std::string a = Encrypt(cipher, "same", ulVersion);
+    const std::string b = Encrypt(cipher, "same", ulVersion);
+    EXPECT_NE(a, b);
+    EXPECT_EQ(DecodeFixed32(RawBytes(a).data() + 8), 0xFFFFFFFFu);
+    EXPECT_EQ(DecodeFixed32(RawBytes(b).data() + 8), 0u);
+    EXPECT_EQ(Decrypt(cipher, a, ulVersion).plain, "same");
+    EXPECT_EQ(Decrypt(cipher, b, ulVersion).plain, "same");
+  }
 }
 
 // ---- Round trips ------------------------------------------------------------
@@ -205,52 +209,30 @@ TEST(FieldCipherRoundTrip, LengthsAcrossPieceBoundaries) {
   }
 }
 
-TEST(FieldCipherRoundTrip, TwoWritesOfOneValueDifferAndBothReadBack) {
-  FieldCipher cipher;
-  SetSecret(cipher, "s3cret");
-  for (ULONG ulVersion : {kVersion10, kVersion11}) {
-    const std::string a = Encrypt(cipher, "4711", ulVersion);
-    const std::string b = Encrypt(cipher, "4711", ulVersion);
-    EXPECT_NE(a, b);
-    EXPECT_EQ(Decrypt(cipher, a, ulVersion).plain, "4711");
-    EXPECT_EQ(Decrypt(cipher, b, ulVersion).plain, "4711");
-  }
-}
-
-TEST(FieldCipherRoundTrip, WithoutSecretTheSameObjectReadsItsValues) {
-  FieldCipher cipher;
-  for (ULONG ulVersion : {kVersion10, kVersion11}) {
-    const std::string text = Encrypt(cipher, "ohne Geheimnis", ulVersion);
-    EXPECT_EQ(Decrypt(cipher, text, ulVersion).plain, "ohne Geheimnis");
-  }
-}
-
 // Two database objects never share a key stream: each starts with its own
-// random salt (and counter), and a reader takes both from the stored value.
-TEST(FieldCipherRoundTrip, AnotherObjectWithTheSameSecretReadsTheValue) {
-  FieldCipher writer;
-  FieldCipher reader;
-  SetSecret(writer, "s3cret");
-  SetSecret(reader, "s3cret");
-  const std::string fromWriter = Encrypt(writer, "Wert");
-  const std::string fromReader = Encrypt(reader, "Wert");
-  const auto rawW = RawBytes(fromWriter);
-  const auto rawR = RawBytes(fromReader);
-  EXPECT_NE(std::memcmp(rawW.data(), rawR.data(), 8), 0) << "both objects drew the same salt";
-  EXPECT_EQ(Decrypt(reader, fromWriter).plain, "Wert");
-  EXPECT_EQ(Decrypt(writer, fromReader).plain, "Wert");
-}
-
-TEST(FieldCipherRoundTrip, FreshObjectsWithoutSecretDoNotReuseKeys) {
-  // Before the fix every object started with salt 0 and counter 0, so the
-  // first values of two sessions were enciphered under the same RC4 key.
-  FieldCipher a;
-  FieldCipher b;
-  const auto rawA = RawBytes(Encrypt(a, "gleich"));
-  const auto rawB = RawBytes(Encrypt(b, "gleich"));
-  EXPECT_NE(std::vector<BYTE>(rawA.begin(), rawA.begin() + 12),
-            std::vector<BYTE>(rawB.begin(), rawB.begin() + 12));
-  EXPECT_NE(rawA, rawB);
+// random salt (and counter), with a secret or without (before the fix every
+// object started with salt 0 and counter 0, so the first values of two
+// sessions were enciphered under the same RC4 key); a reader takes both
+// from the stored value.
+TEST(FieldCipherRoundTrip, EachObjectDrawsItsOwnSaltAndReadsAnothersValues) {
+  for (const bool bSecret : {true, false}) {
+    FieldCipher writer;
+    FieldCipher reader;
+    if (bSecret) {
+      SetSecret(writer, "s3cret");
+      SetSecret(reader, "s3cret");
+    }
+    const std::string fromWriter = Encrypt(writer, "Wert");
+    const std::string fromReader = Encrypt(reader, "Wert");
+    const auto rawW = RawBytes(fromWriter);
+    const auto rawR = RawBytes(fromReader);
+    EXPECT_NE(std::vector<BYTE>(rawW.begin(), rawW.begin() + 12),
+              std::vector<BYTE>(rawR.begin(), rawR.begin() + 12))
+        << "both objects drew the same salt and counter";
+    EXPECT_NE(rawW, rawR);
+    EXPECT_EQ(Decrypt(reader, fromWriter).plain, "Wert");
+    EXPECT_EQ(Decrypt(writer, fromReader).plain, "Wert");
+  }
 }
 
 TEST(FieldCipherRoundTrip, SmallCapacityStillChecksTheMacOverAllBytes) {
@@ -392,6 +374,11 @@ TEST(FieldCipherReject, MovedValuesAndOtherSecretsAreIllegalMacs) {
   EXPECT_EQ(Decrypt(other, withLongId).error, kIllegalMac);
   FieldCipher noSecret;
   EXPECT_EQ(Decrypt(noSecret, withLongId).error, kIllegalMac);
+  // A 1.0 value has no MAC: garbage under another secret, but no error.
+  const Read read = Decrypt(other, Encrypt(cipher, "Wert", kVersion10), kVersion10);
+  EXPECT_FALSE(read.bThrew);
+  EXPECT_EQ(read.lResult, 4);
+  EXPECT_NE(read.plain, "Wert");
 }
 
 TEST(FieldCipherReject, MalformedStoredValuesPerFormat) {
@@ -508,19 +495,6 @@ TEST(FieldCipherReject, UnknownVersionsRefuseToWriteAndToRead) {
   }
   // The refused writes did not consume counter values.
   EXPECT_EQ(DecodeFixed32(RawBytes(Encrypt(cipher, "Wert")).data() + 8), 43u);
-}
-
-// A 1.0 value has no MAC: garbage under another secret, but no error.
-TEST(FieldCipherReject, VersionOneZeroHasNoMacToFail) {
-  FieldCipher writer;
-  SetSecret(writer, "s3cret");
-  const std::string text = Encrypt(writer, "Wert", kVersion10);
-  FieldCipher other;
-  SetSecret(other, "anders");
-  const Read read = Decrypt(other, text, kVersion10);
-  EXPECT_FALSE(read.bThrew);
-  EXPECT_EQ(read.lResult, 4);
-  EXPECT_NE(read.plain, "Wert");
 }
 
 }  // namespace
