@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -27,6 +28,12 @@ inline Bytes Pattern(std::size_t n, int seed) {
   for (std::size_t i = 0; i < n; ++i)
     b[i] = static_cast<BYTE>((i * 131 + seed * 17 + i / 251) & 0xFF);
   return b;
+}
+
+// The integer in environment variable name, or fallback.
+inline int EnvInt(const char* name, int fallback) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? std::atoi(value) : fallback;
 }
 
 inline Bytes FileBytes(const std::string& path) {
@@ -111,6 +118,35 @@ class BlobTest : public DriverTest {
   }
   LONG Long(const std::string& sql) { return RawLong(sql); }
   LONG FileCount() { return Long("SELECT COUNT(*) AS n FROM tblBLOB_FILES"); }
+  // A column of the block row of a blob.
+  LONG Block(const char* column, LONG lBlobId) {
+    return Long(std::string("SELECT ") + column +
+                " AS n FROM tblBLOB_BLOCKS WHERE BLOB_ID = " + std::to_string(lBlobId));
+  }
+  LONG Blocks(const std::string& where) {
+    return Long("SELECT COUNT(*) AS n FROM tblBLOB_BLOCKS WHERE " + where);
+  }
+  LONG RefsOf(LONG lBlobId) { return Block("BLOB_RefCount", lBlobId); }
+  LONG FileOf(LONG lBlobId) { return Block("BLOB_FIL_ID", lBlobId); }
+  LONG StartOf(LONG lBlobId) { return Block("BLOB_lStart", lBlobId); }
+  std::string FilePath(LONG lFileId) {
+    char name[32];
+    std::snprintf(name, sizeof name, "/blob%08ld.bin", static_cast<long>(lFileId));
+    return BlobDir() + name;
+  }
+  // Drops one reference of the blob.
+  void Release(LONG lBlobId) {
+    auto b = NewBlob();
+    b->Load(lBlobId);
+    b->delete_();
+  }
+  // No blob rows and no blob files.
+  void ResetStore() {
+    Db(0).GetEngineDatabase().Execute("DELETE FROM tblBLOB_BLOCKS");
+    Db(0).GetEngineDatabase().Execute("DELETE FROM tblBLOB_FILES");
+    for (const auto& e : std::filesystem::directory_iterator(BlobDir()))
+      std::filesystem::remove(e.path());
+  }
 
   // The tables against the files, independently of the strategy.
   void CheckStore() {
