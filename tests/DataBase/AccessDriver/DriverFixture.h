@@ -27,38 +27,10 @@
 
 namespace drivertest {
 
-// Field definition ids.
-enum : LONG {
-  kID = 0,
-  kName,
-  kB,
-  kC,
-  kUC,
-  kS,
-  kUS,
-  kL,
-  kUL,
-  kF,
-  kD,
-  kDT,
-  kBlob,
-  kCID = 20,
-  kXStr,
-  kXB,
-  kXC,
-  kXUC,
-  kXS,
-  kXUS,
-  kXL,
-  kXUL,
-  kXF,
-  kXD,
-  kXDT,
-  kAID = 40,
-  kAName,
-  kOID = 50,
-  kOSecret,
-};
+// Field definition ids: tblPlain's, tblCrypt's, tblAuto's, tblOther's.
+enum : LONG { kID = 0, kName, kB, kC, kUC, kS, kUS, kL, kUL, kF, kD, kDT, kBlob };
+enum : LONG { kCID = 20, kXStr, kXB, kXC, kXUC, kXS, kXUS, kXL, kXUL, kXF, kXD, kXDT };
+enum : LONG { kAID = 40, kAName, kOID = 50, kOSecret };
 // Record definition ids.
 enum : LONG { kPlain = 0, kCrypt = 1, kAuto = 2, kOther = 3 };
 
