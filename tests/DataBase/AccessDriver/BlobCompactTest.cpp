@@ -119,8 +119,9 @@ TEST_F(BlobCompactTest, CompactionKeepsLiveBlocksAndDropsDeletedOnes) {
     EXPECT_EQ(LongAt(path, 280), c.flags);
     for (std::size_t i = 0; i < ids.size(); ++i) {
       EXPECT_EQ(Blocks("BLOB_ID = " + std::to_string(ids[i])), c.kept[i] == '1' ? 1 : 0) << i;
-      if (c.kept[i] == '1' && RefsOf(ids[i]) > 0)
+      if (c.kept[i] == '1' && RefsOf(ids[i]) > 0) {
         EXPECT_EQ(Read(ids[i], i % 2 == 0), Pattern(100 * (i + 1), static_cast<int>(i + 1)));
+      }
     }
     CheckStore();
     Sql(MainPath(), "DROP TRIGGER IF EXISTS keep");
