@@ -235,6 +235,7 @@ TEST(FieldCipherRoundTrip, EachObjectDrawsItsOwnSaltAndReadsAnothersValues) {
   }
 }
 
+// A small capacity still checks the MAC over all bytes.
 TEST(FieldCipherRoundTrip, SmallCapacityStillChecksTheMacOverAllBytes) {
   FieldCipher cipher;
   SetSecret(cipher, "s3cret");
@@ -252,18 +253,39 @@ TEST(FieldCipherRoundTrip, SmallCapacityStillChecksTheMacOverAllBytes) {
   const Read read = Decrypt(cipher, Stored(damaged), kVersion11, IdLong(4711), kTable, kField, 10);
   EXPECT_TRUE(read.bThrew);
   EXPECT_EQ(read.error, kIllegalMac);
+
+  // A failed check leaves no plain byte in the buffer (three pieces, the
+  // damage inside the MAC).
+  const std::string plain3 = PlainOfLength(2000);
+  std::string text3 = Encrypt(cipher, plain3);
+  text3[text3.size() - 3] = text3[text3.size() - 3] == 'A' ? 'B' : 'A';
+  std::vector<BYTE> out(2100, 0xEE);
+  EXPECT_THROW(cipher.Decrypt(kTable, kField, IdLong(4711), Stored(text3), out.data(),
+                              static_cast<ULONG>(out.size()), kVersion11),
+               vem_error);
+  for (std::size_t i = 0; i < plain3.size(); ++i)
+    ASSERT_NE(out[i], static_cast<BYTE>(plain3[i])) << "plain byte " << i << " left behind";
 }
 
 // The read key state can differ from the write key state: a value is read
-// with the old secret's state and rewritten with the new one.
-TEST(FieldCipherRoundTrip, ReadingWithTheOldKeyWhileWritingWithTheNewOne) {
+// with the old secret's state and rewritten with the new one. A change
+// undone: after RestoreKeyStates the cipher writes exactly what it wrote
+// before (same key, same salt; the pinned counter aside) and reads its old
+// values, whatever secret and salt were set in between.
+TEST(FieldCipherRoundTrip, KeyStatesReadOldWriteNewAndRestore) {
+  const BYTE salt[kCipherSaltSize] = {1, 2, 3, 4, 5, 6, 7, 8};
+  const BYTE random[kCipherSaltSize] = {9, 9, 9, 9, 9, 9, 9, 9};
   FieldCipher cipher;
   SetSecret(cipher, "alt");
+  cipher.TEST_SetSaltAndCounter(salt, 41);
   const std::string oldText = Encrypt(cipher, "Wert");
-  const Md5Context oldState = cipher.GetReadKeyState();
-  SetSecret(cipher, "neu");
+  const FieldCipher::KeyStates saved = cipher.SaveKeyStates();
+  const std::string secret = "neu";
+  cipher.SetSecret(reinterpret_cast<const BYTE*>(secret.data()), static_cast<ULONG>(secret.size()),
+                   random, sizeof random);
   const Md5Context newState = cipher.GetReadKeyState();
-  cipher.SetReadKeyState(oldState);
+  cipher.SetReadKeyState(saved.read);
+  EXPECT_NE(std::memcmp(&cipher.GetWriteKeyState(), &saved.write, sizeof saved.write), 0);
 
   const Read read = Decrypt(cipher, oldText);
   ASSERT_FALSE(read.bThrew) << read.error;
@@ -271,34 +293,15 @@ TEST(FieldCipherRoundTrip, ReadingWithTheOldKeyWhileWritingWithTheNewOne) {
   cipher.SetReadKeyState(newState);
   EXPECT_EQ(Decrypt(cipher, newText).plain, "Wert");
   EXPECT_EQ(Decrypt(cipher, oldText).error, kIllegalMac);
-}
 
-// A change undone: after RestoreKeyStates the cipher writes exactly what it
-// wrote before (same key, same salt; the pinned counter aside) and reads its
-// old values, whatever secret and salt were set in between.
-TEST(FieldCipherRoundTrip, RestoredKeyStatesWriteAndReadAsBefore) {
-  const BYTE salt[kCipherSaltSize] = {1, 2, 3, 4, 5, 6, 7, 8};
-  const BYTE random[kCipherSaltSize] = {9, 9, 9, 9, 9, 9, 9, 9};
-  FieldCipher cipher;
-  SetSecret(cipher, "alt");
-  cipher.TEST_SetSaltAndCounter(salt, 41);
-  const std::string before = Encrypt(cipher, "Wert");
-  const FieldCipher::KeyStates saved = cipher.SaveKeyStates();
-
-  const std::string secret = "neu";
-  cipher.SetSecret(reinterpret_cast<const BYTE*>(secret.data()), static_cast<ULONG>(secret.size()),
-                   random, sizeof random);
-  cipher.SetReadKeyState(saved.read);
-  EXPECT_NE(std::memcmp(&cipher.GetWriteKeyState(), &saved.write, sizeof saved.write), 0);
   cipher.RestoreKeyStates(saved);
-
   EXPECT_EQ(std::memcmp(&cipher.GetWriteKeyState(), &saved.write, sizeof saved.write), 0);
-  EXPECT_EQ(Decrypt(cipher, before).plain, "Wert");
+  EXPECT_EQ(Decrypt(cipher, oldText).plain, "Wert");
   // The salt comes back too: only the counter needs pinning again.
   const BYTE other[kCipherSaltSize] = {};
   cipher.TEST_SetSaltAndCounter(other, 41);
   cipher.RestoreKeyStates(saved);
-  EXPECT_EQ(Encrypt(cipher, "Wert"), before);
+  EXPECT_EQ(Encrypt(cipher, "Wert"), oldText);
 }
 
 // ---- Salt from the random array --------------------------------------------
@@ -445,21 +448,6 @@ TEST(FieldCipherReject, PaddingInsideTheTextIsRejected) {
       EXPECT_EQ(read.lResult, 0);
     }
   }
-}
-
-TEST(FieldCipherReject, AFailedCheckLeavesNoPlainBytesInTheBuffer) {
-  FieldCipher cipher;
-  SetSecret(cipher, "s3cret");
-  const std::string plain = PlainOfLength(2000);  // three pieces
-  std::string text = Encrypt(cipher, plain);
-  text[text.size() - 3] = text[text.size() - 3] == 'A' ? 'B' : 'A';  // inside the MAC
-  std::vector<BYTE> out(2100, 0xEE);
-  _variant_t vtStored = Stored(text);
-  EXPECT_THROW(cipher.Decrypt(kTable, kField, IdLong(4711), vtStored, out.data(),
-                              static_cast<ULONG>(out.size()), kVersion11),
-               vem_error);
-  for (std::size_t i = 0; i < plain.size(); ++i)
-    ASSERT_NE(out[i], static_cast<BYTE>(plain[i])) << "plain byte " << i << " left behind";
 }
 
 TEST(FieldCipherReject, UnknownVersionsRefuseToWriteAndToRead) {
