@@ -77,39 +77,27 @@ void WriteAll(ISaver& saver, const Fields& f, const Values& v) {
   saver.PutDate(f.dt, v.dt);
 }
 
+// Reads field lField through get into a value that starts as T{} (none of
+// the expected values) and compares it.
+template <class T, class U>
+void ExpectRead(ILoader& loader, void (ILoader::*get)(LONG, T&), LONG lField, const U& expected) {
+  T value{};
+  (loader.*get)(lField, value);
+  EXPECT_EQ(value, static_cast<T>(expected)) << "field " << lField;
+}
+
 void ExpectAll(ILoader& loader, const Fields& f, const Values& v) {
-  std::string text;
-  loader.GetString(f.text, text);
-  EXPECT_EQ(text, v.text);
-  bool b = !v.b;
-  loader.GetBool(f.b, b);
-  EXPECT_EQ(b, v.b);
-  std::int8_t c = 0;
-  loader.GetChar(f.c, c);
-  EXPECT_EQ(c, v.c);
-  BYTE uc = 0;
-  loader.GetUChar(f.c, uc);
-  EXPECT_EQ(uc, static_cast<BYTE>(v.c)) << "the signed byte read unsigned";
-  loader.GetUChar(f.uc, uc);
-  EXPECT_EQ(uc, v.uc);
-  SHORT s = 0;
-  loader.GetShort(f.s, s);
-  EXPECT_EQ(s, v.s);
-  USHORT us = 0;
-  loader.GetUShort(f.us, us);
-  EXPECT_EQ(us, v.us);
-  LONG l = 0;
-  loader.GetLong(f.l, l);
-  EXPECT_EQ(l, v.l);
-  ULONG ul = 0;
-  loader.GetULong(f.ul, ul);
-  EXPECT_EQ(ul, v.ul);
-  float fl = 0;
-  loader.GetFloat(f.f, fl);
-  EXPECT_EQ(fl, v.f);
-  double d = 0;
-  loader.GetDouble(f.d, d);
-  EXPECT_EQ(d, v.d);
+  ExpectRead(loader, &ILoader::GetString, f.text, v.text);
+  ExpectRead(loader, &ILoader::GetBool, f.b, v.b);
+  ExpectRead(loader, &ILoader::GetChar, f.c, v.c);
+  ExpectRead(loader, &ILoader::GetUChar, f.c, v.c);  // the signed byte read unsigned
+  ExpectRead(loader, &ILoader::GetUChar, f.uc, v.uc);
+  ExpectRead(loader, &ILoader::GetShort, f.s, v.s);
+  ExpectRead(loader, &ILoader::GetUShort, f.us, v.us);
+  ExpectRead(loader, &ILoader::GetLong, f.l, v.l);
+  ExpectRead(loader, &ILoader::GetULong, f.ul, v.ul);
+  ExpectRead(loader, &ILoader::GetFloat, f.f, v.f);
+  ExpectRead(loader, &ILoader::GetDouble, f.d, v.d);
   DateParts dt;
   loader.GetDate(f.dt, dt);
   EXPECT_EQ(Str(dt), Str(v.dt));
@@ -211,7 +199,7 @@ TEST_F(LoaderSaverTest, DatesRoundTripAtTheirBoundsAndInvalidOnesAreRefused) {
   for (const int* d : dates) {
     const DateParts date = Date(d[0], d[1], d[2], d[3], d[4], d[5], d[6]);
     for (const LONG lRecordDef : {kPlain, kCrypt}) {
-      const LONG lField = lRecordDef == kPlain ? kDT : kXDT;
+      const LONG lField = lRecordDef == kPlain ? LONG{kDT} : LONG{kXDT};
       TestRecord record =
           AppendWithId(lRecordDef, std::to_string(id), [&](ISaver& s) { s.PutDate(lField, date); });
       DateParts read;

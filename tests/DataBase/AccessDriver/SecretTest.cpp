@@ -305,7 +305,9 @@ TEST_F(SecretTest, ChangeSecretRewritesEveryValueUnderTheNewKeyOnly) {
   EXPECT_EQ(Plain(), plain);
   Reopen(kSecretA, sizeof kSecretA);
   for (const std::string& text : Plain())
-    if (text != "-") EXPECT_EQ(text, kIllegalMac);
+    if (text != "-") {
+      EXPECT_EQ(text, kIllegalMac);
+    }
 }
 
 // A walk that fails leaves every stored text, both key states and the salt
@@ -349,7 +351,9 @@ TEST_F(SecretTest, FailureHalfWayLeavesEveryValueAndBothKeysAsTheyWere) {
   const std::vector<std::string> after = Stored();
   EXPECT_EQ(after[4 * 5 + 1].substr(0, 10), "AQIDBAUGBw") << "the old salt";
   for (std::size_t k = 0; k < before.size(); ++k)
-    if (k != 4 * 5 + 1) EXPECT_EQ(after[k], before[k]) << k;
+    if (k != 4 * 5 + 1) {
+      EXPECT_EQ(after[k], before[k]) << k;
+    }
   Reopen(kSecretA, sizeof kSecretA);
   expected[4 * 4] = "written after the failure";
   EXPECT_EQ(Plain(), expected);
