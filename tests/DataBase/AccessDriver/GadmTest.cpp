@@ -157,30 +157,47 @@ TEST_F(GadmTest, FieldTypesFollowTheEngineTypesAndTheDescriptions) {
                           {"CRYPT USHORT", kUShortType, 40}, {"CRYPT LONG", kLongType, 44},
                           {"CRYPT ULONG", kULongType, 44},   {"CRYPT FLOAT", kFloatType, 44},
                           {"CRYPT DOUBLE", kDoubleType, 48}, {"CRYPT DATETIME", kDateTimeType, 48}};
-  auto plain = [](const char* name, short type, std::optional<std::string> description = {}) {
-    return FixtureField{name, type, 0, false, std::move(description), {}};
-  };
-  std::vector<FixtureField> fields{plain("fBool", dao::dbBoolean),
-                                   plain("fByte", dao::dbByte),
-                                   plain("fInt", dao::dbInteger),
-                                   plain("fBlob", dao::dbLong, "BLOB data"),
-                                   plain("fBlobLower", dao::dbLong, "blob"),
-                                   plain("fCur", dao::dbCurrency),
-                                   plain("fSingle", dao::dbSingle),
-                                   plain("fDouble", dao::dbDouble),
-                                   plain("fDate", dao::dbDate),
-                                   plain("fBinary", dao::dbLongBinary),
-                                   Text("fText", 12, "BLOB"),
-                                   Text("s252", 252, "CRYPT STRING"),
-                                   Text("s255", 255, "CRYPT STRING"),
-                                   plain("memo", dao::dbMemo, "CRYPT STRING"),
-                                   plain("plainMemo", dao::dbMemo),
-                                   Text("longer", 44, "CRYPT LONGER TEXT"),
-                                   Text("lower", 44, "crypt long"),
-                                   Long("a"),
-                                   Long("b"),
-                                   Long("c")};
-  for (const Crypt& c : crypts) fields.push_back(Text(c.keyword + 6, c.lMinimum, c.keyword));
+  // Each column with the field definition it makes.
+  const struct {
+    const char* name;
+    short type;
+    LONG size;
+    const char* description;  // null: none
+    LONG lType, lLength;
+    bool bCrypt;
+  } columns[] = {{"fBool", dao::dbBoolean, 0, nullptr, kBoolType, -1, false},
+                 {"fByte", dao::dbByte, 0, nullptr, kUCharType, -1, false},
+                 {"fInt", dao::dbInteger, 0, nullptr, kShortType, -1, false},
+                 {"fBlob", dao::dbLong, 0, "BLOB data", kBlobType, -1, false},
+                 {"fBlobLower", dao::dbLong, 0, "blob", kLongType, -1, false},
+                 {"fCur", dao::dbCurrency, 0, nullptr, kStringType, -1, false},
+                 {"fSingle", dao::dbSingle, 0, nullptr, kStringType, -1, false},
+                 {"fDouble", dao::dbDouble, 0, nullptr, kDoubleType, -1, false},
+                 {"fDate", dao::dbDate, 0, nullptr, kDateTimeType, -1, false},
+                 {"fBinary", dao::dbLongBinary, 0, nullptr, kStringType, -1, false},
+                 {"fText", dao::dbText, 12, "BLOB", kStringType, 12, false},
+                 {"s252", dao::dbText, 252, "CRYPT STRING", kStringType, 161, true},
+                 {"s255", dao::dbText, 255, "CRYPT STRING", kStringType, -28, true},
+                 {"memo", dao::dbMemo, 0, "CRYPT STRING", kStringType, 47972, true},
+                 {"plainMemo", dao::dbMemo, 0, nullptr, kStringType, 64000, false},
+                 {"longer", dao::dbText, 44, "CRYPT LONGER TEXT", kLongType, 44, true},
+                 {"lower", dao::dbText, 44, "crypt long", kStringType, 44, false},
+                 {"a", dao::dbLong, 0, nullptr, kLongType, -1, false},
+                 {"b", dao::dbLong, 0, nullptr, kLongType, -1, false},
+                 {"c", dao::dbLong, 0, nullptr, kLongType, -1, false}};
+  std::vector<FixtureField> fields;
+  std::vector<FieldRow> expected;
+  for (const auto& c : columns) {
+    std::optional<std::string> description;
+    if (c.description != nullptr) description = c.description;
+    fields.push_back({c.name, c.type, c.size, false, description, {}});
+    expected.emplace_back(static_cast<LONG>(expected.size()), c.name, c.lType, c.lLength, c.bCrypt);
+  }
+  for (const Crypt& c : crypts) {
+    fields.push_back(Text(c.keyword + 6, c.lMinimum, c.keyword));
+    expected.emplace_back(static_cast<LONG>(expected.size()), c.keyword + 6, c.lType, c.lMinimum,
+                          true);
+  }
   dao::DatabasePtr pDb = vemtest::CreateDatabase(Path(), "pw");
   vemtest::AddTable(*pDb, {"T", fields, {}, "DMX", {}});
   vemtest::AddTable(*pDb, {"T2", {Long("skipped1")}, {}, "dm", {}});
@@ -196,29 +213,6 @@ TEST_F(GadmTest, FieldTypesFollowTheEngineTypesAndTheDescriptions) {
   mark("c", "Enum", dao::dbInteger, _variant_t(static_cast<SHORT>(8)));
   vemtest::SetTextProperty(*pDb, "EnumFieldMax", "3");
   pDb->Close();
-  std::vector<FieldRow> expected{{0, "fBool", kBoolType, -1, false},
-                                 {1, "fByte", kUCharType, -1, false},
-                                 {2, "fInt", kShortType, -1, false},
-                                 {3, "fBlob", kBlobType, -1, false},
-                                 {4, "fBlobLower", kLongType, -1, false},
-                                 {5, "fCur", kStringType, -1, false},
-                                 {6, "fSingle", kStringType, -1, false},
-                                 {7, "fDouble", kDoubleType, -1, false},
-                                 {8, "fDate", kDateTimeType, -1, false},
-                                 {9, "fBinary", kStringType, -1, false},
-                                 {10, "fText", kStringType, 12, false},
-                                 {11, "s252", kStringType, 161, true},
-                                 {12, "s255", kStringType, -28, true},
-                                 {13, "memo", kStringType, 47972, true},
-                                 {14, "plainMemo", kStringType, 64000, false},
-                                 {15, "longer", kLongType, 44, true},
-                                 {16, "lower", kStringType, 44, false},
-                                 {17, "a", kLongType, -1, false},
-                                 {18, "b", kLongType, -1, false},
-                                 {19, "c", kLongType, -1, false}};
-  for (const Crypt& c : crypts)
-    expected.emplace_back(static_cast<LONG>(expected.size()), c.keyword + 6, c.lType, c.lMinimum,
-                          true);
   EXPECT_EQ(FieldRows(*Model()), expected);
   // One below the minimum: the construction fails naming the field, code 0.
   for (const Crypt& c : crypts) {
