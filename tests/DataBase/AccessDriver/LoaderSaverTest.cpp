@@ -18,8 +18,6 @@ namespace {
 
 using vemtest::TestRecord;
 
-constexpr char kIllegalMac[] = "illegal MAC found in database";
-
 DateParts Date(int y, int mo, int d, int h = 0, int mi = 0, int s = 0, int ms = 0) {
   DateParts p;
   p.year = static_cast<std::uint16_t>(y);
@@ -30,13 +28,6 @@ DateParts Date(int y, int mo, int d, int h = 0, int mi = 0, int s = 0, int ms = 
   p.second = static_cast<std::uint16_t>(s);
   p.millisecond = static_cast<std::uint16_t>(ms);
   return p;
-}
-
-std::string Str(const DateParts& p) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%u-%u-%u %u:%u:%u.%u", p.year, p.month, p.day, p.hour, p.minute,
-                p.second, p.millisecond);
-  return text;
 }
 
 // The values written into one record (plain or encrypted alike).

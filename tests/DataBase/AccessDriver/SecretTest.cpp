@@ -41,7 +41,6 @@ namespace {
 
 using vemtest::TestRecord;
 
-constexpr char kIllegalMac[] = "illegal MAC found in database";
 const BYTE kSecretA[] = {'a', 'l', 'p', 'h', 'a'};
 const BYTE kSecretB[] = {'b', 'r', 'a', 'v', 'o', '!'};
 const BYTE kSecretC[] = {'c'};
@@ -56,13 +55,6 @@ const LONG kFilled[] = {kXStr, kXB, kXL, kXDT};
 std::string Cid(int i) {
   char text[16];
   std::snprintf(text, sizeof text, "c%03d", i);
-  return text;
-}
-
-std::string Str(const DateParts& p) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%u-%u-%u %u:%u:%u.%u", p.year, p.month, p.day, p.hour, p.minute,
-                p.second, p.millisecond);
   return text;
 }
 
