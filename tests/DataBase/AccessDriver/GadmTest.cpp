@@ -322,18 +322,6 @@ TEST_F(GadmTest, QueriesAddOnlyUnknownFieldsAndTakeIdFieldsFromDescriptions) {
                                                          {1, 0, "qryA", {0, 1, 9, 4, 5}, {0}, 0}}));
 }
 
-TEST_F(GadmTest, DatabaseWithoutDmObjectsGivesAnEmptyModelWithOneDatabase) {
-  Build({{"plain", {Long("x")}, {"x"}, {}, {}}, {"other", {Long("y")}, {}, "Dm", {}}},
-        {{"qry", "SELECT x FROM plain", {}, {}, {}, {}}});
-  auto pModel = Model();
-  EXPECT_EQ(pModel->FieldDefSlots(), 0u);
-  EXPECT_EQ(pModel->RecordDefSlots(), 0u);
-  EXPECT_EQ(pModel->CommandDefSlots(), 0u);
-  ASSERT_EQ(pModel->DatabaseSlots(), 1u);
-  EXPECT_EQ(pModel->GetDatabase(0).GetId(), 0);
-  EXPECT_TRUE(pModel->GetDatabase(0).IsOpen());
-}
-
 TEST_F(GadmTest, WrongPasswordFailsWithTheEnginesError) {
   Build({{"T", {Long("a")}, {}, "DM", {}}}, {}, "right");
   const vem_error e = Failure("wrong");
