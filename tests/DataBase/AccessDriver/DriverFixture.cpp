@@ -58,36 +58,16 @@ void DriverTest::DefineStandardModel(TestCallback& callback, const std::string& 
       bool crypt;
     };
     static const F fields[] = {
-        {kID, "ID", 7, false},
-        {kName, "Name", 1, false},
-        {kB, "B", 2, false},
-        {kC, "C", 3, false},
-        {kUC, "UC", 4, false},
-        {kS, "S", 5, false},
-        {kUS, "US", 6, false},
-        {kL, "L", 7, false},
-        {kUL, "UL", 8, false},
-        {kF, "F", 9, false},
-        {kD, "D", 10, false},
-        {kDT, "DT", 11, false},
-        {kBlob, "BlobId", 12, false},
-        {kCID, "CID", 1, false},
-        {kXStr, "xStr", 1, true},
-        {kXB, "xBool", 2, true},
-        {kXC, "xChar", 3, true},
-        {kXUC, "xUChar", 4, true},
-        {kXS, "xShort", 5, true},
-        {kXUS, "xUShort", 6, true},
-        {kXL, "xLong", 7, true},
-        {kXUL, "xULong", 8, true},
-        {kXF, "xFloat", 9, true},
-        {kXD, "xDouble", 10, true},
-        {kXDT, "xDate", 11, true},
-        {kAID, "AID", 7, false},
-        {kAName, "AName", 1, false},
-        {kOID, "OID", 7, false},
-        {kOSecret, "OSecret", 1, true},
-    };
+        {kID, "ID", 7, false},        {kName, "Name", 1, false},     {kB, "B", 2, false},
+        {kC, "C", 3, false},          {kUC, "UC", 4, false},         {kS, "S", 5, false},
+        {kUS, "US", 6, false},        {kL, "L", 7, false},           {kUL, "UL", 8, false},
+        {kF, "F", 9, false},          {kD, "D", 10, false},          {kDT, "DT", 11, false},
+        {kBlob, "BlobId", 12, false}, {kCID, "CID", 1, false},       {kXStr, "xStr", 1, true},
+        {kXB, "xBool", 2, true},      {kXC, "xChar", 3, true},       {kXUC, "xUChar", 4, true},
+        {kXS, "xShort", 5, true},     {kXUS, "xUShort", 6, true},    {kXL, "xLong", 7, true},
+        {kXUL, "xULong", 8, true},    {kXF, "xFloat", 9, true},      {kXD, "xDouble", 10, true},
+        {kXDT, "xDate", 11, true},    {kAID, "AID", 7, false},       {kAName, "AName", 1, false},
+        {kOID, "OID", 7, false},      {kOSecret, "OSecret", 1, true}};
     for (const F& f : fields)
       c->AddFieldDef(f.id, _bstr_t(f.name), f.type, -1, f.crypt ? VARIANT_TRUE : VARIANT_FALSE);
     return S_OK;

@@ -18,6 +18,7 @@
 
 #include "DataBase/AccessDriver/DaoDatabase.h"
 #include "DataBase/AccessDriver/DaoException.h"
+#include "DataBase/AccessDriver/DateConversion.h"
 #include "DataBase/AccessDriver/SDM.h"
 #include "Engine/Dao.h"
 #include "Support/RecordingBackChannel.h"
@@ -27,38 +28,10 @@
 
 namespace drivertest {
 
-// Field definition ids.
-enum : LONG {
-  kID = 0,
-  kName,
-  kB,
-  kC,
-  kUC,
-  kS,
-  kUS,
-  kL,
-  kUL,
-  kF,
-  kD,
-  kDT,
-  kBlob,
-  kCID = 20,
-  kXStr,
-  kXB,
-  kXC,
-  kXUC,
-  kXS,
-  kXUS,
-  kXL,
-  kXUL,
-  kXF,
-  kXD,
-  kXDT,
-  kAID = 40,
-  kAName,
-  kOID = 50,
-  kOSecret,
-};
+// Field definition ids: tblPlain's, tblCrypt's, tblAuto's, tblOther's.
+enum : LONG { kID = 0, kName, kB, kC, kUC, kS, kUS, kL, kUL, kF, kD, kDT, kBlob };
+enum : LONG { kCID = 20, kXStr, kXB, kXC, kXUC, kXS, kXUS, kXL, kXUL, kXF, kXD, kXDT };
+enum : LONG { kAID = 40, kAName, kOID = 50, kOSecret };
 // Record definition ids.
 enum : LONG { kPlain = 0, kCrypt = 1, kAuto = 2, kOther = 3 };
 
@@ -101,6 +74,16 @@ class TestCallback : public IComStaticDataModelCallback {
     return step ? step(p) : S_OK;
   }
 };
+
+// The text of the field cipher's failed check.
+inline constexpr char kIllegalMac[] = "illegal MAC found in database";
+
+// Date parts as "y-m-d h:m:s.ms", for comparisons that print.
+inline std::string Str(const DateParts& p) {
+  return std::to_string(p.year) + "-" + std::to_string(p.month) + "-" + std::to_string(p.day) +
+         " " + std::to_string(p.hour) + ":" + std::to_string(p.minute) + ":" +
+         std::to_string(p.second) + "." + std::to_string(p.millisecond);
+}
 
 // Expects stmt to raise vem_error with code `expected`; answers its text.
 #define EXPECT_VEM_ERROR(stmt, expected)                                    \

@@ -169,17 +169,21 @@ TEST(FieldCipherFormat, TextLengthsOfTheFieldTypes) {
   }
 }
 
+// Two writes of one value differ in either format, and both read back (here
+// without a secret).
 TEST(FieldCipherFormat, EveryWriteUsesTheNextCounterAndWraps) {
   FieldCipher cipher;
   const BYTE salt[8] = {9, 9, 9, 9, 9, 9, 9, 9};
-  cipher.TEST_SetSaltAndCounter(salt, 0xFFFFFFFE);
-  const std::string a = Encrypt(cipher, "same");
-  const std::string b = Encrypt(cipher, "same");
-  EXPECT_NE(a, b);
-  EXPECT_EQ(DecodeFixed32(RawBytes(a).data() + 8), 0xFFFFFFFFu);
-  EXPECT_EQ(DecodeFixed32(RawBytes(b).data() + 8), 0u);
-  EXPECT_EQ(Decrypt(cipher, a).plain, "same");
-  EXPECT_EQ(Decrypt(cipher, b).plain, "same");
+  for (ULONG ulVersion : {kVersion11, kVersion10}) {
+    cipher.TEST_SetSaltAndCounter(salt, 0xFFFFFFFE);
+    const std::string a = Encrypt(cipher, "same", ulVersion);
+    const std::string b = Encrypt(cipher, "same", ulVersion);
+    EXPECT_NE(a, b);
+    EXPECT_EQ(DecodeFixed32(RawBytes(a).data() + 8), 0xFFFFFFFFu);
+    EXPECT_EQ(DecodeFixed32(RawBytes(b).data() + 8), 0u);
+    EXPECT_EQ(Decrypt(cipher, a, ulVersion).plain, "same");
+    EXPECT_EQ(Decrypt(cipher, b, ulVersion).plain, "same");
+  }
 }
 
 // ---- Round trips ------------------------------------------------------------
@@ -205,54 +209,33 @@ TEST(FieldCipherRoundTrip, LengthsAcrossPieceBoundaries) {
   }
 }
 
-TEST(FieldCipherRoundTrip, TwoWritesOfOneValueDifferAndBothReadBack) {
-  FieldCipher cipher;
-  SetSecret(cipher, "s3cret");
-  for (ULONG ulVersion : {kVersion10, kVersion11}) {
-    const std::string a = Encrypt(cipher, "4711", ulVersion);
-    const std::string b = Encrypt(cipher, "4711", ulVersion);
-    EXPECT_NE(a, b);
-    EXPECT_EQ(Decrypt(cipher, a, ulVersion).plain, "4711");
-    EXPECT_EQ(Decrypt(cipher, b, ulVersion).plain, "4711");
-  }
-}
-
-TEST(FieldCipherRoundTrip, WithoutSecretTheSameObjectReadsItsValues) {
-  FieldCipher cipher;
-  for (ULONG ulVersion : {kVersion10, kVersion11}) {
-    const std::string text = Encrypt(cipher, "ohne Geheimnis", ulVersion);
-    EXPECT_EQ(Decrypt(cipher, text, ulVersion).plain, "ohne Geheimnis");
-  }
-}
-
 // Two database objects never share a key stream: each starts with its own
-// random salt (and counter), and a reader takes both from the stored value.
-TEST(FieldCipherRoundTrip, AnotherObjectWithTheSameSecretReadsTheValue) {
-  FieldCipher writer;
-  FieldCipher reader;
-  SetSecret(writer, "s3cret");
-  SetSecret(reader, "s3cret");
-  const std::string fromWriter = Encrypt(writer, "Wert");
-  const std::string fromReader = Encrypt(reader, "Wert");
-  const auto rawW = RawBytes(fromWriter);
-  const auto rawR = RawBytes(fromReader);
-  EXPECT_NE(std::memcmp(rawW.data(), rawR.data(), 8), 0) << "both objects drew the same salt";
-  EXPECT_EQ(Decrypt(reader, fromWriter).plain, "Wert");
-  EXPECT_EQ(Decrypt(writer, fromReader).plain, "Wert");
+// random salt (and counter), with a secret or without (before the fix every
+// object started with salt 0 and counter 0, so the first values of two
+// sessions were enciphered under the same RC4 key); a reader takes both
+// from the stored value.
+TEST(FieldCipherRoundTrip, EachObjectDrawsItsOwnSaltAndReadsAnothersValues) {
+  for (const bool bSecret : {true, false}) {
+    FieldCipher writer;
+    FieldCipher reader;
+    if (bSecret) {
+      SetSecret(writer, "s3cret");
+      SetSecret(reader, "s3cret");
+    }
+    const std::string fromWriter = Encrypt(writer, "Wert");
+    const std::string fromReader = Encrypt(reader, "Wert");
+    const auto rawW = RawBytes(fromWriter);
+    const auto rawR = RawBytes(fromReader);
+    EXPECT_NE(std::vector<BYTE>(rawW.begin(), rawW.begin() + 12),
+              std::vector<BYTE>(rawR.begin(), rawR.begin() + 12))
+        << "both objects drew the same salt and counter";
+    EXPECT_NE(rawW, rawR);
+    EXPECT_EQ(Decrypt(reader, fromWriter).plain, "Wert");
+    EXPECT_EQ(Decrypt(writer, fromReader).plain, "Wert");
+  }
 }
 
-TEST(FieldCipherRoundTrip, FreshObjectsWithoutSecretDoNotReuseKeys) {
-  // Before the fix every object started with salt 0 and counter 0, so the
-  // first values of two sessions were enciphered under the same RC4 key.
-  FieldCipher a;
-  FieldCipher b;
-  const auto rawA = RawBytes(Encrypt(a, "gleich"));
-  const auto rawB = RawBytes(Encrypt(b, "gleich"));
-  EXPECT_NE(std::vector<BYTE>(rawA.begin(), rawA.begin() + 12),
-            std::vector<BYTE>(rawB.begin(), rawB.begin() + 12));
-  EXPECT_NE(rawA, rawB);
-}
-
+// A small capacity still checks the MAC over all bytes.
 TEST(FieldCipherRoundTrip, SmallCapacityStillChecksTheMacOverAllBytes) {
   FieldCipher cipher;
   SetSecret(cipher, "s3cret");
@@ -270,18 +253,39 @@ TEST(FieldCipherRoundTrip, SmallCapacityStillChecksTheMacOverAllBytes) {
   const Read read = Decrypt(cipher, Stored(damaged), kVersion11, IdLong(4711), kTable, kField, 10);
   EXPECT_TRUE(read.bThrew);
   EXPECT_EQ(read.error, kIllegalMac);
+
+  // A failed check leaves no plain byte in the buffer (three pieces, the
+  // damage inside the MAC).
+  const std::string plain3 = PlainOfLength(2000);
+  std::string text3 = Encrypt(cipher, plain3);
+  text3[text3.size() - 3] = text3[text3.size() - 3] == 'A' ? 'B' : 'A';
+  std::vector<BYTE> out(2100, 0xEE);
+  EXPECT_THROW(cipher.Decrypt(kTable, kField, IdLong(4711), Stored(text3), out.data(),
+                              static_cast<ULONG>(out.size()), kVersion11),
+               vem_error);
+  for (std::size_t i = 0; i < plain3.size(); ++i)
+    ASSERT_NE(out[i], static_cast<BYTE>(plain3[i])) << "plain byte " << i << " left behind";
 }
 
 // The read key state can differ from the write key state: a value is read
-// with the old secret's state and rewritten with the new one.
-TEST(FieldCipherRoundTrip, ReadingWithTheOldKeyWhileWritingWithTheNewOne) {
+// with the old secret's state and rewritten with the new one. A change
+// undone: after RestoreKeyStates the cipher writes exactly what it wrote
+// before (same key, same salt; the pinned counter aside) and reads its old
+// values, whatever secret and salt were set in between.
+TEST(FieldCipherRoundTrip, KeyStatesReadOldWriteNewAndRestore) {
+  const BYTE salt[kCipherSaltSize] = {1, 2, 3, 4, 5, 6, 7, 8};
+  const BYTE random[kCipherSaltSize] = {9, 9, 9, 9, 9, 9, 9, 9};
   FieldCipher cipher;
   SetSecret(cipher, "alt");
+  cipher.TEST_SetSaltAndCounter(salt, 41);
   const std::string oldText = Encrypt(cipher, "Wert");
-  const Md5Context oldState = cipher.GetReadKeyState();
-  SetSecret(cipher, "neu");
+  const FieldCipher::KeyStates saved = cipher.SaveKeyStates();
+  const std::string secret = "neu";
+  cipher.SetSecret(reinterpret_cast<const BYTE*>(secret.data()), static_cast<ULONG>(secret.size()),
+                   random, sizeof random);
   const Md5Context newState = cipher.GetReadKeyState();
-  cipher.SetReadKeyState(oldState);
+  cipher.SetReadKeyState(saved.read);
+  EXPECT_NE(std::memcmp(&cipher.GetWriteKeyState(), &saved.write, sizeof saved.write), 0);
 
   const Read read = Decrypt(cipher, oldText);
   ASSERT_FALSE(read.bThrew) << read.error;
@@ -289,34 +293,15 @@ TEST(FieldCipherRoundTrip, ReadingWithTheOldKeyWhileWritingWithTheNewOne) {
   cipher.SetReadKeyState(newState);
   EXPECT_EQ(Decrypt(cipher, newText).plain, "Wert");
   EXPECT_EQ(Decrypt(cipher, oldText).error, kIllegalMac);
-}
 
-// A change undone: after RestoreKeyStates the cipher writes exactly what it
-// wrote before (same key, same salt; the pinned counter aside) and reads its
-// old values, whatever secret and salt were set in between.
-TEST(FieldCipherRoundTrip, RestoredKeyStatesWriteAndReadAsBefore) {
-  const BYTE salt[kCipherSaltSize] = {1, 2, 3, 4, 5, 6, 7, 8};
-  const BYTE random[kCipherSaltSize] = {9, 9, 9, 9, 9, 9, 9, 9};
-  FieldCipher cipher;
-  SetSecret(cipher, "alt");
-  cipher.TEST_SetSaltAndCounter(salt, 41);
-  const std::string before = Encrypt(cipher, "Wert");
-  const FieldCipher::KeyStates saved = cipher.SaveKeyStates();
-
-  const std::string secret = "neu";
-  cipher.SetSecret(reinterpret_cast<const BYTE*>(secret.data()), static_cast<ULONG>(secret.size()),
-                   random, sizeof random);
-  cipher.SetReadKeyState(saved.read);
-  EXPECT_NE(std::memcmp(&cipher.GetWriteKeyState(), &saved.write, sizeof saved.write), 0);
   cipher.RestoreKeyStates(saved);
-
   EXPECT_EQ(std::memcmp(&cipher.GetWriteKeyState(), &saved.write, sizeof saved.write), 0);
-  EXPECT_EQ(Decrypt(cipher, before).plain, "Wert");
+  EXPECT_EQ(Decrypt(cipher, oldText).plain, "Wert");
   // The salt comes back too: only the counter needs pinning again.
   const BYTE other[kCipherSaltSize] = {};
   cipher.TEST_SetSaltAndCounter(other, 41);
   cipher.RestoreKeyStates(saved);
-  EXPECT_EQ(Encrypt(cipher, "Wert"), before);
+  EXPECT_EQ(Encrypt(cipher, "Wert"), oldText);
 }
 
 // ---- Salt from the random array --------------------------------------------
@@ -392,6 +377,11 @@ TEST(FieldCipherReject, MovedValuesAndOtherSecretsAreIllegalMacs) {
   EXPECT_EQ(Decrypt(other, withLongId).error, kIllegalMac);
   FieldCipher noSecret;
   EXPECT_EQ(Decrypt(noSecret, withLongId).error, kIllegalMac);
+  // A 1.0 value has no MAC: garbage under another secret, but no error.
+  const Read read = Decrypt(other, Encrypt(cipher, "Wert", kVersion10), kVersion10);
+  EXPECT_FALSE(read.bThrew);
+  EXPECT_EQ(read.lResult, 4);
+  EXPECT_NE(read.plain, "Wert");
 }
 
 TEST(FieldCipherReject, MalformedStoredValuesPerFormat) {
@@ -460,21 +450,6 @@ TEST(FieldCipherReject, PaddingInsideTheTextIsRejected) {
   }
 }
 
-TEST(FieldCipherReject, AFailedCheckLeavesNoPlainBytesInTheBuffer) {
-  FieldCipher cipher;
-  SetSecret(cipher, "s3cret");
-  const std::string plain = PlainOfLength(2000);  // three pieces
-  std::string text = Encrypt(cipher, plain);
-  text[text.size() - 3] = text[text.size() - 3] == 'A' ? 'B' : 'A';  // inside the MAC
-  std::vector<BYTE> out(2100, 0xEE);
-  _variant_t vtStored = Stored(text);
-  EXPECT_THROW(cipher.Decrypt(kTable, kField, IdLong(4711), vtStored, out.data(),
-                              static_cast<ULONG>(out.size()), kVersion11),
-               vem_error);
-  for (std::size_t i = 0; i < plain.size(); ++i)
-    ASSERT_NE(out[i], static_cast<BYTE>(plain[i])) << "plain byte " << i << " left behind";
-}
-
 TEST(FieldCipherReject, UnknownVersionsRefuseToWriteAndToRead) {
   FieldCipher cipher;
   const BYTE salt[8] = {};
@@ -508,19 +483,6 @@ TEST(FieldCipherReject, UnknownVersionsRefuseToWriteAndToRead) {
   }
   // The refused writes did not consume counter values.
   EXPECT_EQ(DecodeFixed32(RawBytes(Encrypt(cipher, "Wert")).data() + 8), 43u);
-}
-
-// A 1.0 value has no MAC: garbage under another secret, but no error.
-TEST(FieldCipherReject, VersionOneZeroHasNoMacToFail) {
-  FieldCipher writer;
-  SetSecret(writer, "s3cret");
-  const std::string text = Encrypt(writer, "Wert", kVersion10);
-  FieldCipher other;
-  SetSecret(other, "anders");
-  const Read read = Decrypt(other, text, kVersion10);
-  EXPECT_FALSE(read.bThrew);
-  EXPECT_EQ(read.lResult, 4);
-  EXPECT_NE(read.plain, "Wert");
 }
 
 }  // namespace

@@ -1,8 +1,7 @@
 // The generic access data model on real database files: the walk over
 // tables and queries, keyword matching, ids from "Enum" and the counters,
 // the type mapping and the crypt length rule, placeholders, record and id
-// fields, failures (and that they leave nothing behind), and the fixture
-// database's model.
+// fields, and failures (and that they leave nothing behind).
 #include "DataBase/AccessDriver/GADM.h"
 
 #include <gtest/gtest.h>
@@ -140,93 +139,89 @@ TEST_F(GadmTest, TwoTablesYieldSharedFieldDefinitionsAndRecords) {
   }
 }
 
-TEST_F(GadmTest, EncryptedColumnsNeedTheirMinimumSize) {
-  struct Case {
+// The engine types map to field types; Long, Text and Memo columns take
+// theirs from the "Description", matched by its exact, case-sensitive
+// prefix: "BLOB" (a Long), "CRYPT <type>" (a Text at least the type's
+// minimum size, its length the column size) and "CRYPT STRING" (its length
+// follows the Base64 framing of the column size, a memo's 64000). Tables
+// take part when their Description starts with "DM" ("DMX" does, "dm" and
+// "D M" do not). Properties of another type ("Enum" as a text or an
+// Integer, a numeric "Description", a text "EnumFieldMax") count as absent.
+TEST_F(GadmTest, FieldTypesFollowTheEngineTypesAndTheDescriptions) {
+  struct Crypt {
     const char* keyword;
     LONG lType, lMinimum;
   };
-  const Case cases[] = {{"CRYPT BOOL", kBoolType, 40},     {"CRYPT CHAR", kCharType, 40},
-                        {"CRYPT UCHAR", kUCharType, 40},   {"CRYPT SHORT", kShortType, 40},
-                        {"CRYPT USHORT", kUShortType, 40}, {"CRYPT LONG", kLongType, 44},
-                        {"CRYPT ULONG", kULongType, 44},   {"CRYPT FLOAT", kFloatType, 44},
-                        {"CRYPT DOUBLE", kDoubleType, 48}, {"CRYPT DATETIME", kDateTimeType, 48}};
-  // At the minimum: the type of the keyword, encrypted, length = column size.
+  const Crypt crypts[] = {{"CRYPT BOOL", kBoolType, 40},     {"CRYPT CHAR", kCharType, 40},
+                          {"CRYPT UCHAR", kUCharType, 40},   {"CRYPT SHORT", kShortType, 40},
+                          {"CRYPT USHORT", kUShortType, 40}, {"CRYPT LONG", kLongType, 44},
+                          {"CRYPT ULONG", kULongType, 44},   {"CRYPT FLOAT", kFloatType, 44},
+                          {"CRYPT DOUBLE", kDoubleType, 48}, {"CRYPT DATETIME", kDateTimeType, 48}};
+  // Each column with the field definition it makes.
+  const struct {
+    const char* name;
+    short type;
+    LONG size;
+    const char* description;  // null: none
+    LONG lType, lLength;
+    bool bCrypt;
+  } columns[] = {{"fBool", dao::dbBoolean, 0, nullptr, kBoolType, -1, false},
+                 {"fByte", dao::dbByte, 0, nullptr, kUCharType, -1, false},
+                 {"fInt", dao::dbInteger, 0, nullptr, kShortType, -1, false},
+                 {"fBlob", dao::dbLong, 0, "BLOB data", kBlobType, -1, false},
+                 {"fBlobLower", dao::dbLong, 0, "blob", kLongType, -1, false},
+                 {"fCur", dao::dbCurrency, 0, nullptr, kStringType, -1, false},
+                 {"fSingle", dao::dbSingle, 0, nullptr, kStringType, -1, false},
+                 {"fDouble", dao::dbDouble, 0, nullptr, kDoubleType, -1, false},
+                 {"fDate", dao::dbDate, 0, nullptr, kDateTimeType, -1, false},
+                 {"fBinary", dao::dbLongBinary, 0, nullptr, kStringType, -1, false},
+                 {"fText", dao::dbText, 12, "BLOB", kStringType, 12, false},
+                 {"s252", dao::dbText, 252, "CRYPT STRING", kStringType, 161, true},
+                 {"s255", dao::dbText, 255, "CRYPT STRING", kStringType, -28, true},
+                 {"memo", dao::dbMemo, 0, "CRYPT STRING", kStringType, 47972, true},
+                 {"plainMemo", dao::dbMemo, 0, nullptr, kStringType, 64000, false},
+                 {"longer", dao::dbText, 44, "CRYPT LONGER TEXT", kLongType, 44, true},
+                 {"lower", dao::dbText, 44, "crypt long", kStringType, 44, false},
+                 {"a", dao::dbLong, 0, nullptr, kLongType, -1, false},
+                 {"b", dao::dbLong, 0, nullptr, kLongType, -1, false},
+                 {"c", dao::dbLong, 0, nullptr, kLongType, -1, false}};
   std::vector<FixtureField> fields;
-  for (const Case& c : cases) fields.push_back(Text(c.keyword + 6, c.lMinimum, c.keyword));
-  Build({{"T", fields, {}, "DM", {}}});
   std::vector<FieldRow> expected;
-  for (const Case& c : cases)
+  for (const auto& c : columns) {
+    std::optional<std::string> description;
+    if (c.description != nullptr) description = c.description;
+    fields.push_back({c.name, c.type, c.size, false, description, {}});
+    expected.emplace_back(static_cast<LONG>(expected.size()), c.name, c.lType, c.lLength, c.bCrypt);
+  }
+  for (const Crypt& c : crypts) {
+    fields.push_back(Text(c.keyword + 6, c.lMinimum, c.keyword));
     expected.emplace_back(static_cast<LONG>(expected.size()), c.keyword + 6, c.lType, c.lMinimum,
                           true);
+  }
+  dao::DatabasePtr pDb = vemtest::CreateDatabase(Path(), "pw");
+  vemtest::AddTable(*pDb, {"T", fields, {}, "DMX", {}});
+  vemtest::AddTable(*pDb, {"T2", {Long("skipped1")}, {}, "dm", {}});
+  vemtest::AddTable(*pDb, {"T3", {Long("skipped2")}, {}, "D M", {}});
+  dao::FieldsPtr pFields = pDb->GetTableDefs()->GetItem(_variant_t("T"))->GetFields();
+  auto mark = [&](const char* field, const char* property, short type, const _variant_t& value) {
+    dao::FieldPtr pField = pFields->GetItem(_variant_t(field));
+    pField->GetProperties()->Append(
+        pField->CreateProperty(property, _variant_t(static_cast<LONG>(type)), value));
+  };
+  mark("a", "Enum", dao::dbText, _variant_t("7"));
+  mark("b", "Description", dao::dbLong, _variant_t(static_cast<LONG>(5)));
+  mark("c", "Enum", dao::dbInteger, _variant_t(static_cast<SHORT>(8)));
+  vemtest::SetTextProperty(*pDb, "EnumFieldMax", "3");
+  pDb->Close();
   EXPECT_EQ(FieldRows(*Model()), expected);
-  // One below: the construction fails naming the field, code 0.
-  for (const Case& c : cases) {
+  // One below the minimum: the construction fails naming the field, code 0.
+  for (const Crypt& c : crypts) {
     std::filesystem::remove(Path());
     Build({{"T", {Long("k"), Text("tooSmall", c.lMinimum - 1, c.keyword)}, {}, "DM", {}}});
     const vem_error e = Failure();
     EXPECT_STREQ(e.what(), "crypt field length too small in fieldtooSmall") << c.keyword;
     EXPECT_EQ(e.code(), 0) << c.keyword;
   }
-}
-
-TEST_F(GadmTest, EncryptedStringLengthFollowsTheColumnSize) {
-  Build({{"T",
-          {Text("s252", 252, "CRYPT STRING"),
-           Text("s255", 255, "CRYPT STRING"),
-           {"memo", dao::dbMemo, 0, false, "CRYPT STRING", {}},
-           {"plainMemo", dao::dbMemo, 0, false, {}, {}}},
-          {},
-          "DM",
-          {}}});
-  EXPECT_EQ(FieldRows(*Model()),
-            (std::vector<FieldRow>{{0, "s252", kStringType, 161, true},
-                                   {1, "s255", kStringType, -28, true},
-                                   {2, "memo", kStringType, 47972, true},
-                                   {3, "plainMemo", kStringType, 64000, false}}));
-}
-
-TEST_F(GadmTest, EngineTypesMapToFieldTypes) {
-  Build({{"T",
-          {{"fBool", dao::dbBoolean, 0, false, {}, {}},
-           {"fByte", dao::dbByte, 0, false, {}, {}},
-           {"fInt", dao::dbInteger, 0, false, {}, {}},
-           {"fLong", dao::dbLong, 0, false, {}, {}},
-           {"fBlob", dao::dbLong, 0, false, "BLOB data", {}},
-           {"fBlobLower", dao::dbLong, 0, false, "blob", {}},
-           {"fCur", dao::dbCurrency, 0, false, {}, {}},
-           {"fSingle", dao::dbSingle, 0, false, {}, {}},
-           {"fDouble", dao::dbDouble, 0, false, {}, {}},
-           {"fDate", dao::dbDate, 0, false, {}, {}},
-           {"fBinary", dao::dbLongBinary, 0, false, {}, {}},
-           {"fText", dao::dbText, 12, false, "BLOB", {}}},
-          {},
-          "DM",
-          {}}});
-  EXPECT_EQ(FieldRows(*Model()), (std::vector<FieldRow>{{0, "fBool", kBoolType, -1, false},
-                                                        {1, "fByte", kUCharType, -1, false},
-                                                        {2, "fInt", kShortType, -1, false},
-                                                        {3, "fLong", kLongType, -1, false},
-                                                        {4, "fBlob", kBlobType, -1, false},
-                                                        {5, "fBlobLower", kLongType, -1, false},
-                                                        {6, "fCur", kStringType, -1, false},
-                                                        {7, "fSingle", kStringType, -1, false},
-                                                        {8, "fDouble", kDoubleType, -1, false},
-                                                        {9, "fDate", kDateTimeType, -1, false},
-                                                        {10, "fBinary", kStringType, -1, false},
-                                                        {11, "fText", kStringType, 12, false}}));
-}
-
-TEST_F(GadmTest, DescriptionsMatchByExactCaseSensitivePrefix) {
-  // Tables: "DMX" takes part, "dm" and "D M" do not.
-  Build({{"T1",
-          {Text("longer", 44, "CRYPT LONGER TEXT"), Text("lower", 44, "crypt long")},
-          {},
-          "DMX",
-          {}},
-         {"T2", {Long("skipped1")}, {}, "dm", {}},
-         {"T3", {Long("skipped2")}, {}, "D M", {}}});
-  EXPECT_EQ(FieldRows(*Model()), (std::vector<FieldRow>{{0, "longer", kLongType, 44, true},
-                                                        {1, "lower", kStringType, 44, false}}));
   using K = GADM::Keyword;
   struct Case {
     const char* text;
@@ -245,27 +240,6 @@ TEST_F(GadmTest, DescriptionsMatchByExactCaseSensitivePrefix) {
   };
   for (const Case& c : cases)
     EXPECT_EQ(GADM::MatchDescription(c.text, c.first, c.last), c.expected) << c.text;
-}
-
-TEST_F(GadmTest, PropertiesOfAnotherTypeMatchNothing) {
-  dao::DatabasePtr pDb = vemtest::CreateDatabase(Path(), "pw");
-  vemtest::AddTable(*pDb, {"T", {Long("a"), Long("b"), Long("c")}, {}, "DM", {}});
-  dao::FieldsPtr pFields = pDb->GetTableDefs()->GetItem(_variant_t("T"))->GetFields();
-  // "Enum" as text and as a 16-bit Integer (VT_I2), and a numeric
-  // "Description": all count as absent.
-  auto mark = [&](const char* field, const char* property, short type, const _variant_t& value) {
-    dao::FieldPtr pField = pFields->GetItem(_variant_t(field));
-    pField->GetProperties()->Append(
-        pField->CreateProperty(property, _variant_t(static_cast<LONG>(type)), value));
-  };
-  mark("a", "Enum", dao::dbText, _variant_t("7"));
-  mark("b", "Description", dao::dbLong, _variant_t(static_cast<LONG>(5)));
-  mark("c", "Enum", dao::dbInteger, _variant_t(static_cast<SHORT>(8)));
-  vemtest::SetTextProperty(*pDb, "EnumFieldMax", "3");  // not a VT_I4: counter starts at 0
-  pDb->Close();
-  EXPECT_EQ(FieldRows(*Model()), (std::vector<FieldRow>{{0, "a", kLongType, -1, false},
-                                                        {1, "b", kLongType, -1, false},
-                                                        {2, "c", kLongType, -1, false}}));
 }
 
 // Gaps among small ids are filled; ids far above them (up to the largest
@@ -348,18 +322,6 @@ TEST_F(GadmTest, QueriesAddOnlyUnknownFieldsAndTakeIdFieldsFromDescriptions) {
                                                          {1, 0, "qryA", {0, 1, 9, 4, 5}, {0}, 0}}));
 }
 
-TEST_F(GadmTest, DatabaseWithoutDmObjectsGivesAnEmptyModelWithOneDatabase) {
-  Build({{"plain", {Long("x")}, {"x"}, {}, {}}, {"other", {Long("y")}, {}, "Dm", {}}},
-        {{"qry", "SELECT x FROM plain", {}, {}, {}, {}}});
-  auto pModel = Model();
-  EXPECT_EQ(pModel->FieldDefSlots(), 0u);
-  EXPECT_EQ(pModel->RecordDefSlots(), 0u);
-  EXPECT_EQ(pModel->CommandDefSlots(), 0u);
-  ASSERT_EQ(pModel->DatabaseSlots(), 1u);
-  EXPECT_EQ(pModel->GetDatabase(0).GetId(), 0);
-  EXPECT_TRUE(pModel->GetDatabase(0).IsOpen());
-}
-
 TEST_F(GadmTest, WrongPasswordFailsWithTheEnginesError) {
   Build({{"T", {Long("a")}, {}, "DM", {}}}, {}, "right");
   const vem_error e = Failure("wrong");
@@ -407,66 +369,6 @@ TEST_F(GadmTest, EnumIdOutsideTheTablesIsRefused) {
   const vem_error e = Failure();
   EXPECT_EQ(e.code(), E_INVALIDARG);
   EXPECT_NE(std::string(e.what()).find("-1"), std::string::npos) << e.what();
-}
-
-TEST_F(GadmTest, FixtureDatabaseYieldsTheDescribedModel) {
-  for (bool bCounters : {true, false}) {
-    SCOPED_TRACE(bCounters ? "with counters" : "without counters");
-    std::filesystem::remove(Path());
-    vemtest::FixtureOptions options;
-    options.withCounters = bCounters;
-    vemtest::CreateFixtureDatabase(Path(), options);
-    GADM model(&m_backChannel, Path(), vemtest::kFixturePassword);
-    const LONG lNote = bCounters ? 50 : 0, lKey = bCounters ? 51 : 1, lText = bCounters ? 52 : 2;
-    const LONG lNoteRecord = bCounters ? 20 : 0;
-    std::vector<FieldRow> named;
-    for (const FieldRow& row : FieldRows(model))
-      if (!std::get<1>(row).empty()) named.push_back(row);
-    std::vector<FieldRow> expected{{10, "CUS_ID", kLongType, -1, false},
-                                   {11, "CUS_Name", kStringType, 50, false},
-                                   {12, "CUS_Secret", kStringType, 161, true},
-                                   {13, "CUS_Active", kBoolType, 40, true},
-                                   {14, "CUS_Char", kCharType, 40, true},
-                                   {15, "CUS_UChar", kUCharType, 40, true},
-                                   {16, "CUS_Short", kShortType, 40, true},
-                                   {17, "CUS_UShort", kUShortType, 40, true},
-                                   {18, "CUS_Long", kLongType, 44, true},
-                                   {19, "CUS_ULong", kULongType, 44, true},
-                                   {20, "CUS_Float", kFloatType, 44, true},
-                                   {21, "CUS_Double", kDoubleType, 48, true},
-                                   {22, "CUS_Birthday", kDateTimeType, 48, true},
-                                   {30, "DOC_ID", kLongType, -1, false},
-                                   {31, "DOC_CUS_ID", kLongType, -1, false},
-                                   {32, "DOC_Title", kStringType, 100, false},
-                                   {33, "DOC_Data", kBlobType, -1, false},
-                                   {34, "DOC_Pages", kShortType, -1, false},
-                                   {35, "DOC_Flag", kBoolType, -1, false},
-                                   {36, "DOC_Byte", kUCharType, -1, false},
-                                   {37, "DOC_Price", kDoubleType, -1, false},
-                                   {38, "DOC_Created", kDateTimeType, -1, false},
-                                   {39, "DOC_Amount", kStringType, -1, false},
-                                   {lNote, "CUS_Note", kStringType, 64000, false},
-                                   {lKey, "NOT_Key", kStringType, 20, false},
-                                   {lText, "NOT_Text", kStringType, 200, false}};
-    std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(named, expected);
-    EXPECT_EQ(model.FieldDefSlots(), bCounters ? 53u : 40u);
-    std::vector<RecordRow> expectedRecords{
-        {1,
-         0,
-         "tblCustomer",
-         {10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, lNote},
-         {10},
-         10},
-        {2, 0, "tblDocument", {30, 31, 32, 33, 34, 35, 36, 37, 38, 39}, {30}, 30},
-        {3, 0, "qryCustomerDocs", {10, 11, 30, 32}, {30}, 30},
-        {lNoteRecord, 0, "tblNote", {lKey, lText}, {lKey}, -1}};
-    const std::vector<RecordRow> records = RecordRows(model);
-    std::sort(expectedRecords.begin(), expectedRecords.end(),
-              [](const RecordRow& a, const RecordRow& b) { return a.lID < b.lID; });
-    EXPECT_EQ(records, expectedRecords);
-    EXPECT_EQ(model.GetDatabase(0).GetDriverVersion(), 0x01010000u);
-  }
 }
 
 }  // namespace

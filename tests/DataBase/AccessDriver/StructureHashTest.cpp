@@ -1,10 +1,10 @@
 // The structure hash: its byte layout (expected digests were computed
-// outside this code from the byte strings written out below), the empty
-// model, what changes it and what does not, and models with gaps in their
-// record ids.
+// outside this code from the byte strings written out below: every name,
+// type, length, flag and version that enters it is pinned there), the empty
+// model, the driver version read when the hash is computed, and models with
+// gaps in their record ids.
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -50,16 +50,6 @@ std::string Hex(const std::array<BYTE, kMd5DigestSize>& digest) {
   return Md5DigestToHex(digest);
 }
 
-// The tiny model of the layout test, with one change applied by `change`
-// (none for the reference).
-struct TinySpec {
-  std::string fieldName = "pw";
-  LONG lType = 1;
-  LONG lLength = 10;
-  bool bCrypt = true;
-  bool bExtraField = false;
-};
-
 class StructureHashTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -67,14 +57,13 @@ class StructureHashTest : public ::testing::Test {
   }
   std::string Fixture() const { return m_dir.File("fixture.vdb"); }
 
-  std::unique_ptr<HashModel> Tiny(const TinySpec& def = {}) {
+  std::unique_ptr<HashModel> Tiny() {
     auto pModel = std::make_unique<HashModel>();
     pModel->AddFieldDef(0, "id", 7, -1, false);
-    pModel->AddFieldDef(1, def.fieldName, def.lType, def.lLength, def.bCrypt);
+    pModel->AddFieldDef(1, "pw", 1, 10, true);
     pModel->AddRecordDef(0, "tbl", 0);
     pModel->AddField(0, 0, true, true);
     pModel->AddField(0, 1, false, false);
-    if (def.bExtraField) pModel->AddField(0, 0, false, false);
     pModel->AddCommandDef(0, "cmd", 0);
     pModel->AddDatabase(Fixture(), vemtest::kFixturePassword);
     return pModel;
@@ -108,34 +97,10 @@ TEST_F(StructureHashTest, TinyModelHashesItsByteLayout) {
   // Digest of the layout above, computed independently (Python hashlib).
   const char* expected = "f4b884ffa3ad6959f512450603b40680";
   ASSERT_EQ(Md5DigestToHex(Md5Digest(layout)), expected);
-  EXPECT_EQ(Hex(Tiny()->StructureHash()), expected);
-}
-
-TEST_F(StructureHashTest, EveryDefinitionChangeChangesTheHash) {
-  const std::string reference = Hex(Tiny()->StructureHash());
-  struct Change {
-    const char* what;
-    std::function<void(TinySpec&)> apply;
-  };
-  const Change changes[] = {
-      {"renamed field", [](TinySpec& s) { s.fieldName = "px"; }},
-      {"type", [](TinySpec& s) { s.lType = 5; }},
-      {"length", [](TinySpec& s) { s.lLength = 11; }},
-      {"crypt flag", [](TinySpec& s) { s.bCrypt = false; }},
-      {"field added to the record", [](TinySpec& s) { s.bExtraField = true; }},
-  };
-  std::vector<std::string> seen{reference};
-  for (const Change& change : changes) {
-    TinySpec def;
-    change.apply(def);
-    const std::string hash = Hex(Tiny(def)->StructureHash());
-    for (const std::string& other : seen) EXPECT_NE(hash, other) << change.what;
-    seen.push_back(hash);
-  }
   // Computed anew on each call, from the same definitions: the same value.
   auto pModel = Tiny();
-  EXPECT_EQ(Hex(pModel->StructureHash()), reference);
-  EXPECT_EQ(Hex(pModel->StructureHash()), reference);
+  EXPECT_EQ(Hex(pModel->StructureHash()), expected);
+  EXPECT_EQ(Hex(pModel->StructureHash()), expected);
 }
 
 TEST_F(StructureHashTest, DriverVersionEntersAndReopeningKeepsTheHash) {
