@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -19,12 +21,21 @@ namespace variantcases {
 using platformtest::Utf8;
 using platformtest::Var;
 
-// ---- Building source values --------------------------------------------------
+// ---- Building source values and describing results --------------------------
 
 inline VARIANT Make(VARTYPE vt) {
   VARIANT v;
   VariantInit(&v);
   v.vt = vt;
+  return v;
+}
+// A VARIANT of type vt holding x: every scalar member of the value union
+// starts at its first byte, and a narrower member reads the low bytes.
+template <class T>
+VARIANT Make(VARTYPE vt, T x) {
+  static_assert(sizeof(T) <= sizeof(LONGLONG) && std::endian::native == std::endian::little);
+  VARIANT v = Make(vt);
+  std::memcpy(&v.llVal, &x, sizeof x);
   return v;
 }
 inline VARIANT Empty() {
@@ -34,34 +45,25 @@ inline VARIANT Null() {
   return Make(VT_NULL);
 }
 inline VARIANT I4(LONG x) {
-  VARIANT v = Make(VT_I4);
-  v.lVal = x;
-  return v;
+  return Make(VT_I4, x);
 }
 inline VARIANT Int(INT x) {
-  VARIANT v = Make(VT_INT);
-  v.intVal = x;
-  return v;
+  return Make(VT_INT, x);
 }
 inline VARIANT I8(LONGLONG x) {
-  VARIANT v = Make(VT_I8);
-  v.llVal = x;
-  return v;
+  return Make(VT_I8, x);
 }
 inline VARIANT R4(float x) {
-  VARIANT v = Make(VT_R4);
-  v.fltVal = x;
-  return v;
+  return Make(VT_R4, x);
 }
 inline VARIANT R8(double x) {
-  VARIANT v = Make(VT_R8);
-  v.dblVal = x;
-  return v;
+  return Make(VT_R8, x);
 }
 inline VARIANT Date(double x) {
-  VARIANT v = Make(VT_DATE);
-  v.date = x;
-  return v;
+  return Make(VT_DATE, x);
+}
+inline VARIANT Cy(LONGLONG scaled) {
+  return Make(VT_CY, scaled);
 }
 inline VARIANT Dec(BYTE scale, bool negative, ULONG hi, ULONGLONG lo) {
   VARIANT v = Make(VT_EMPTY);
@@ -70,16 +72,6 @@ inline VARIANT Dec(BYTE scale, bool negative, ULONG hi, ULONGLONG lo) {
   v.decVal.Hi32 = hi;
   v.decVal.Lo64 = lo;
   v.vt = VT_DECIMAL;
-  return v;
-}
-inline VARIANT Cy(LONGLONG scaled) {
-  VARIANT v = Make(VT_CY);
-  v.cyVal.int64 = scaled;
-  return v;
-}
-inline VARIANT Str(const char16_t* text) {
-  VARIANT v = Make(VT_BSTR);
-  v.bstrVal = SysAllocString(text);
   return v;
 }
 inline VARIANT Str(std::u16string_view text) {  // may hold NULs
@@ -94,42 +86,52 @@ inline VARIANT Bytes(std::string_view bytes) {
   return v;
 }
 
+// The integer types: name, width in bytes, signed.
+struct IntegerType {
+  VARTYPE vt;
+  const char* name;
+  std::size_t bytes;
+  bool isSigned;
+};
+inline constexpr IntegerType kIntegerTypes[] = {
+    {VT_I1, "i1", 1, true},    {VT_UI1, "ui1", 1, false},  {VT_I2, "i2", 2, true},
+    {VT_UI2, "ui2", 2, false}, {VT_BOOL, "bool", 2, true}, {VT_I4, "i4", 4, true},
+    {VT_UI4, "ui4", 4, false}, {VT_INT, "int", 4, true},   {VT_UINT, "uint", 4, false},
+    {VT_I8, "i8", 8, true},    {VT_UI8, "ui8", 8, false},  {VT_CY, "cy", 8, true}};
+
+inline const IntegerType* FindIntegerType(VARTYPE vt) {
+  for (const IntegerType& t : kIntegerTypes)
+    if (t.vt == vt) return &t;
+  return nullptr;
+}
+
+// The value of a VARIANT of an integer type in decimal.
+inline std::string IntegerText(const VARIANT& v) {
+  const IntegerType& t = *FindIntegerType(v.vt);
+  ULONGLONG bits = 0;
+  std::memcpy(&bits, &v.llVal, t.bytes);
+  const unsigned shift = 64 - 8 * static_cast<unsigned>(t.bytes);
+  if (!t.isSigned) return std::to_string(bits);
+  return std::to_string(static_cast<LONGLONG>(bits << shift) >> shift);  // sign-extended
+}
+
 // The value of a converted VARIANT as text, for comparison and messages:
 // integers in decimal, floating values with 17 digits, BSTRs in quotes.
 inline std::string Describe(const VARIANT& v) {
-  char buffer[64];
+  char buffer[64] = "";
+  if (const IntegerType* t = FindIntegerType(v.vt)) return t->name + (" " + IntegerText(v));
   switch (v.vt) {
     case VT_EMPTY:
       return "empty";
     case VT_NULL:
       return "null";
-    case VT_I1:
-      return "i1 " + std::to_string(static_cast<std::int8_t>(v.cVal));
-    case VT_UI1:
-      return "ui1 " + std::to_string(v.bVal);
-    case VT_I2:
-      return "i2 " + std::to_string(v.iVal);
-    case VT_I4:
-      return "i4 " + std::to_string(v.lVal);
-    case VT_UI4:
-      return "ui4 " + std::to_string(v.ulVal);
-    case VT_INT:
-      return "int " + std::to_string(v.intVal);
-    case VT_I8:
-      return "i8 " + std::to_string(v.llVal);
     case VT_R4:
       std::snprintf(buffer, sizeof(buffer), "r4 %.9g", v.fltVal);
       return buffer;
     case VT_R8:
-      std::snprintf(buffer, sizeof(buffer), "r8 %.17g", v.dblVal);
-      return buffer;
     case VT_DATE:
-      std::snprintf(buffer, sizeof(buffer), "date %.17g", v.date);
+      std::snprintf(buffer, sizeof(buffer), "%s %.17g", v.vt == VT_R8 ? "r8" : "date", v.dblVal);
       return buffer;
-    case VT_CY:
-      return "cy " + std::to_string(v.cyVal.int64);
-    case VT_BOOL:
-      return "bool " + std::to_string(v.boolVal);
     case VT_BSTR:
       return "bstr \"" + Utf8(v.bstrVal) + "\"";
     case VT_DECIMAL:
