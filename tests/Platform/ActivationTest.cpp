@@ -80,27 +80,6 @@ class ActivationTest : public ::testing::Test {
   vemtest::ScopedRegistry m_registry;
 };
 
-TEST_F(ActivationTest, CreatesByClassIdAndByProgId) {
-  CLSID byName = GUID_NULL;
-  for (const char16_t* progId : {kVemTestProgId, kVemTestVersionIndependentProgId}) {
-    ASSERT_EQ(CLSIDFromProgID(progId, &byName), S_OK);
-    EXPECT_EQ(byName, CLSID_VemTestObject);
-  }
-  LPOLESTR progId = nullptr;
-  ASSERT_EQ(ProgIDFromCLSID(CLSID_VemTestObject, &progId), S_OK);
-  EXPECT_EQ(std::u16string(progId), kVemTestProgId);
-  CoTaskMemFree(progId);
-
-  IVemTestObject* object = nullptr;
-  ASSERT_EQ(CoCreateInstance(byName, nullptr, CLSCTX_INPROC_SERVER, IID_IVemTestObject,
-                             reinterpret_cast<void**>(&object)),
-            S_OK);
-  LONG answer = 0;
-  EXPECT_EQ(object->Answer(&answer), S_OK);
-  EXPECT_EQ(answer, 42);
-  object->Release();
-}
-
 TEST_F(ActivationTest, FailuresAnswerWindowsCodesAndSayWhy) {
   const std::string textFile = m_registry.dir().File("not-a-module.so");
   std::ofstream(textFile) << "not a shared library";
@@ -149,9 +128,20 @@ TEST_F(ActivationTest, FailuresAnswerWindowsCodesAndSayWhy) {
   EXPECT_EQ(progId, nullptr);
 }
 
-TEST_F(ActivationTest, FreeUnusedLibrariesUnloadsOnlyWhatMayGo) {
+// The class is found by either ProgID (and back), its object created through
+// the module's factory; CoFreeUnusedLibraries unloads the module only when it
+// may go, and the next request loads it again.
+TEST_F(ActivationTest, CreatesAndUnloadsOnlyWhatMayGo) {
+  CLSID byName = GUID_NULL;
+  ASSERT_EQ(CLSIDFromProgID(kVemTestVersionIndependentProgId, &byName), S_OK);
+  EXPECT_EQ(byName, CLSID_VemTestObject);
+  LPOLESTR progId = nullptr;
+  ASSERT_EQ(ProgIDFromCLSID(CLSID_VemTestObject, &progId), S_OK);
+  EXPECT_EQ(std::u16string(progId), kVemTestProgId);
+  CoTaskMemFree(progId);
+
   IClassFactory* factory = nullptr;
-  ASSERT_EQ(CoGetClassObject(CLSID_VemTestObject, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+  ASSERT_EQ(CoGetClassObject(byName, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
                              reinterpret_cast<void**>(&factory)),
             S_OK);
   IUnknown* object = nullptr;
@@ -174,11 +164,15 @@ TEST_F(ActivationTest, FreeUnusedLibrariesUnloadsOnlyWhatMayGo) {
   EXPECT_FALSE(ModuleLoaded());
 
   // Loaded again on the next request, with fresh state.
-  ASSERT_EQ(CoCreateInstance(CLSID_VemTestObject, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
-                             reinterpret_cast<void**>(&object)),
+  IVemTestObject* testObject = nullptr;
+  ASSERT_EQ(CoCreateInstance(CLSID_VemTestObject, nullptr, CLSCTX_INPROC_SERVER, IID_IVemTestObject,
+                             reinterpret_cast<void**>(&testObject)),
             S_OK);
   EXPECT_TRUE(ModuleLoaded());
-  object->Release();
+  LONG answer = 0;
+  EXPECT_EQ(testObject->Answer(&answer), S_OK);
+  EXPECT_EQ(answer, 42);
+  testObject->Release();
 }
 
 TEST(ModuleFileName, NamesProgramAndModulesAndCutsShortBuffers) {

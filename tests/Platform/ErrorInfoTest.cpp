@@ -76,13 +76,17 @@ TEST(ErrorInfo, OneObjectServesBothInterfaces) {
   EXPECT_EQ(create->Release(), 0u);  // the last reference frees it
 }
 
-TEST(ErrorInfo, GetHandsTheObjectOverAndClearsTheSlot) {
+// Set takes a reference and replaces (releasing) what the slot held; Get
+// hands the slot's reference over and empties it. Each thread has its own
+// slot, released when the thread ends.
+TEST(ErrorInfo, EachThreadsSlotHoldsOneReference) {
   DrainSlot();
   IErrorInfo* got = reinterpret_cast<IErrorInfo*>(0x1);
   EXPECT_EQ(GetErrorInfo(0, &got), S_FALSE);
   EXPECT_EQ(got, nullptr);
 
   IErrorInfo* info = NewErrorInfo(u"first");
+  IErrorInfo* second = NewErrorInfo(u"second");
   ASSERT_EQ(SetErrorInfo(0, info), S_OK);
   EXPECT_EQ(RefCount(info), 2u);  // ours and the slot's
   ASSERT_EQ(GetErrorInfo(0, &got), S_OK);
@@ -90,58 +94,37 @@ TEST(ErrorInfo, GetHandsTheObjectOverAndClearsTheSlot) {
   EXPECT_EQ(RefCount(info), 2u);  // the slot's reference went to us
   got->Release();
   EXPECT_EQ(GetErrorInfo(0, &got), S_FALSE);  // cleared
-
-  // Setting again replaces (and releases) the previous object.
-  IErrorInfo* second = NewErrorInfo(u"second");
   ASSERT_EQ(SetErrorInfo(0, info), S_OK);
   ASSERT_EQ(SetErrorInfo(0, second), S_OK);
   EXPECT_EQ(RefCount(info), 1u);
+
+  HRESULT otherSawBefore = E_FAIL;
+  std::string otherSawAfter;
+  std::thread other([&] {
+    otherSawBefore = GetErrorInfo(0, &got);
+    SetErrorInfo(0, info);
+    if (GetErrorInfo(0, &got) == S_OK) {
+      otherSawAfter = DescriptionOf(got);
+      got->Release();
+    }
+    SetErrorInfo(0, info);  // left in the slot when the thread ends
+  });
+  other.join();
+  EXPECT_EQ(otherSawBefore, S_FALSE);
+  EXPECT_EQ(otherSawAfter, "first");
+  EXPECT_EQ(RefCount(info), 1u) << "the ended thread's slot released it";
+  ASSERT_EQ(GetErrorInfo(0, &got), S_OK);
+  EXPECT_EQ(DescriptionOf(got), "second");
+  got->Release();
+
+  ASSERT_EQ(SetErrorInfo(0, second), S_OK);
   ASSERT_EQ(SetErrorInfo(0, nullptr), S_OK);  // clears
   EXPECT_EQ(RefCount(second), 1u);
   EXPECT_EQ(GetErrorInfo(0, &got), S_FALSE);
-
   EXPECT_EQ(SetErrorInfo(1, info), E_INVALIDARG);
   EXPECT_EQ(GetErrorInfo(1, &got), E_INVALIDARG);
   EXPECT_EQ(GetErrorInfo(0, nullptr), E_INVALIDARG);
   EXPECT_EQ(CreateErrorInfo(nullptr), E_INVALIDARG);
   info->Release();
   second->Release();
-}
-
-TEST(ErrorInfo, EachThreadHasItsOwnSlot) {
-  DrainSlot();
-  IErrorInfo* mine = NewErrorInfo(u"main thread");
-  ASSERT_EQ(SetErrorInfo(0, mine), S_OK);
-
-  HRESULT otherSawBefore = E_FAIL;
-  std::string otherSawAfter;
-  std::thread other([&] {
-    IErrorInfo* got = nullptr;
-    otherSawBefore = GetErrorInfo(0, &got);
-    if (got != nullptr) got->Release();
-    IErrorInfo* own = NewErrorInfo(u"other thread");
-    SetErrorInfo(0, own);
-    own->Release();
-    if (GetErrorInfo(0, &got) == S_OK) {
-      otherSawAfter = DescriptionOf(got);
-      got->Release();
-    }
-  });
-  other.join();
-  EXPECT_EQ(otherSawBefore, S_FALSE);
-  EXPECT_EQ(otherSawAfter, "other thread");
-
-  IErrorInfo* got = nullptr;
-  ASSERT_EQ(GetErrorInfo(0, &got), S_OK);
-  EXPECT_EQ(DescriptionOf(got), "main thread");
-  got->Release();
-  mine->Release();
-}
-
-TEST(ErrorInfo, ThreadEndReleasesWhatItsSlotHolds) {
-  IErrorInfo* info = NewErrorInfo(u"left behind");
-  std::thread other([info] { SetErrorInfo(0, info); });  // never fetched
-  other.join();
-  EXPECT_EQ(RefCount(info), 1u);  // only ours is left
-  info->Release();
 }

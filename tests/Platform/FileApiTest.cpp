@@ -171,31 +171,18 @@ TEST(FileApi, WriteSeekReadTruncateRoundTrip) {
   EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
   EXPECT_FALSE(ReadFile(h, back.data(), 1, &read, nullptr));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-}
 
-TEST(FileApi, HandlesAllowOnlyTheirAccess) {
-  vemtest::TempDir dir;
-  const std::string path = dir.File("access");
-  WriteAll(path, "abc");
-  char buffer[4];
-  DWORD n = 0;
-
+  // A handle does only what its access allows.
   HANDLE reader = Open(path, GENERIC_READ, kShareAll, OPEN_EXISTING);
-  ASSERT_NE(reader, INVALID_HANDLE_VALUE);
-  SetLastError(0);
-  EXPECT_FALSE(WriteFile(reader, "x", 1, &n, nullptr));
+  HANDLE writer = Open(path, GENERIC_WRITE, kShareAll, OPEN_EXISTING);
+  EXPECT_FALSE(WriteFile(reader, "x", 1, &written, nullptr));
   EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
   EXPECT_FALSE(SetEndOfFile(reader));
   EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
-  EXPECT_TRUE(CloseHandle(reader));
-
-  HANDLE writer = Open(path, GENERIC_WRITE, kShareAll, OPEN_EXISTING);
-  ASSERT_NE(writer, INVALID_HANDLE_VALUE);
-  SetLastError(0);
-  EXPECT_FALSE(ReadFile(writer, buffer, 1, &n, nullptr));
+  EXPECT_FALSE(ReadFile(writer, back.data(), 1, &read, nullptr));
   EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
-  EXPECT_TRUE(CloseHandle(writer));
-  EXPECT_EQ(ReadAll(path), "abc");
+  EXPECT_TRUE(CloseHandle(reader) && CloseHandle(writer));
+  EXPECT_EQ(ReadAll(path), std::string(big.begin(), big.begin() + 5));
 }
 
 TEST(FileApi, NoSharingExcludesEveryOtherOpenInThisProcess) {
@@ -241,52 +228,32 @@ TEST(FileApi, NoSharingExcludesEveryOtherOpenInThisProcess) {
   EXPECT_EQ(ReadAll(path), "keep me");
 }
 
-TEST(FileApi, NoSharingExcludesOtherProcesses) {
+// A no-sharing handle in another process excludes this one until that process
+// ends, even killed without closing; this process's handle excludes the next.
+TEST(FileApi, NoSharingExcludesOtherProcessesUntilTheyEnd) {
   vemtest::TempDir dir;
   const std::string path = dir.File("xproc");
   WriteAll(path, "data");
-  vemtest::ChildProcess child([&](const vemtest::ChannelEnd& parent) {
+  vemtest::ChildProcess holder([&](const vemtest::ChannelEnd& parent) {
     HANDLE h = Open(path, GENERIC_READ, 0, OPEN_EXISTING);
-    if (h == INVALID_HANDLE_VALUE) return 1;
-    parent.Send('H');
-    if (parent.Receive() != 'C') return 2;
-    CloseHandle(h);
-    parent.Send('c');
-    // Now the parent holds a shared handle: this no-sharing open must fail.
-    if (parent.Receive() != 'T') return 3;
-    HANDLE again = Open(path, GENERIC_READ, 0, OPEN_EXISTING);
-    if (again != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION) return 4;
-    return 0;
-  });
-  ASSERT_EQ(child.channel().Receive(), 'H');
-  SetLastError(0);
-  EXPECT_EQ(Open(path, GENERIC_READ, kShareAll, OPEN_EXISTING), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
-  child.channel().Send('C');
-  ASSERT_EQ(child.channel().Receive(), 'c');
-  HANDLE shared = Open(path, GENERIC_READ, kShareAll, OPEN_EXISTING);
-  EXPECT_NE(shared, INVALID_HANDLE_VALUE);
-  child.channel().Send('T');
-  EXPECT_EQ(child.Wait(), 0);
-  CloseHandle(shared);
-}
-
-TEST(FileApi, AKilledHolderReleasesItsFile) {
-  vemtest::TempDir dir;
-  const std::string path = dir.File("killed");
-  vemtest::ChildProcess child([&](const vemtest::ChannelEnd& parent) {
-    HANDLE h = Open(path, GENERIC_WRITE, 0, CREATE_NEW);
     parent.Send(h != INVALID_HANDLE_VALUE ? 'H' : 'F');
     parent.Receive();
     return 0;  // _exit with the handle open
   });
-  ASSERT_EQ(child.channel().Receive(), 'H');
-  EXPECT_EQ(Open(path, GENERIC_READ, 0, OPEN_EXISTING), INVALID_HANDLE_VALUE);
-  child.channel().Send('X');
-  EXPECT_EQ(child.Wait(), 0);
-  HANDLE h = Open(path, GENERIC_READ, 0, OPEN_EXISTING);
-  EXPECT_NE(h, INVALID_HANDLE_VALUE);
-  CloseHandle(h);
+  ASSERT_EQ(holder.channel().Receive(), 'H');
+  SetLastError(0);
+  EXPECT_EQ(Open(path, GENERIC_READ, kShareAll, OPEN_EXISTING), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+  holder.channel().Send('X');
+  EXPECT_EQ(holder.Wait(), 0);
+  HANDLE mine = Open(path, GENERIC_READ, 0, OPEN_EXISTING);
+  EXPECT_NE(mine, INVALID_HANDLE_VALUE);
+  vemtest::ChildProcess refused([&](const vemtest::ChannelEnd&) {
+    HANDLE h = Open(path, GENERIC_READ, kShareAll, OPEN_EXISTING);
+    return h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION ? 0 : 1;
+  });
+  EXPECT_EQ(refused.Wait(), 0);
+  CloseHandle(mine);
 }
 
 // Seek arithmetic with 64-bit positions, step by step from the previous

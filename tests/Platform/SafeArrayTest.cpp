@@ -74,29 +74,13 @@ TEST(SafeArray, ElementSizesAndTypesAreTheWindowsOnes) {
     VARTYPE vt;
     UINT size;
   };
-  const Row rows[] = {
-      {VT_I1, 1},
-      {VT_UI1, 1},
-      {VT_I2, 2},
-      {VT_UI2, 2},
-      {VT_BOOL, 2},
-      {VT_I4, 4},
-      {VT_UI4, 4},
-      {VT_INT, 4},
-      {VT_UINT, 4},
-      {VT_R4, 4},
-      {VT_ERROR, 4},
-      {VT_I8, 8},
-      {VT_UI8, 8},
-      {VT_R8, 8},
-      {VT_CY, 8},
-      {VT_DATE, 8},
-      {VT_BSTR, sizeof(BSTR)},
-      {VT_UNKNOWN, sizeof(void*)},
-      {VT_DISPATCH, sizeof(void*)},
-      {VT_VARIANT, 16},
-      {VT_DECIMAL, 16},
-  };
+  constexpr UINT kPtr = sizeof(void*);  // BSTR and the interfaces
+  const Row rows[] = {{VT_I1, 1},      {VT_UI1, 1},        {VT_I2, 2},          {VT_UI2, 2},
+                      {VT_BOOL, 2},    {VT_I4, 4},         {VT_UI4, 4},         {VT_INT, 4},
+                      {VT_UINT, 4},    {VT_R4, 4},         {VT_ERROR, 4},       {VT_I8, 8},
+                      {VT_UI8, 8},     {VT_R8, 8},         {VT_CY, 8},          {VT_DATE, 8},
+                      {VT_BSTR, kPtr}, {VT_UNKNOWN, kPtr}, {VT_DISPATCH, kPtr}, {VT_VARIANT, 16},
+                      {VT_DECIMAL, 16}};
   for (const Row& row : rows) {
     SAFEARRAY* psa = SafeArrayCreateVector(row.vt, 0, 2);
     ASSERT_NE(psa, nullptr) << "vt " << row.vt;
@@ -150,29 +134,27 @@ TEST(SafeArray, LockedArraysAreNotDestroyed) {
   EXPECT_EQ(SafeArrayDestroy(nullptr), S_OK);
 }
 
-TEST(SafeArray, TextElementsAreCopiedInAndOut) {
-  SAFEARRAY* psa = SafeArrayCreateVector(VT_BSTR, 0, 2);
-  ASSERT_NE(psa, nullptr);
-  LONG index = 0;
+// Texts and VARIANTs are copied into an array, out of it, and by a copy of
+// the array; the array frees what it holds.
+TEST(SafeArray, TextsAndVariantsAreCopiedInOutAndDeep) {
+  SAFEARRAY* texts = SafeArrayCreateVector(VT_BSTR, 0, 2);
+  ASSERT_NE(texts, nullptr);
+  LONG first = 0, second = 1;
   BSTR mine = SysAllocString(u"first");
-  ASSERT_EQ(SafeArrayPutElement(psa, &index, mine), S_OK);
-  SysFreeString(mine);                                         // the array holds its own copy
-  ASSERT_EQ(SafeArrayPutElement(psa, &index, nullptr), S_OK);  // replaces (and frees) it
-  BSTR second = SysAllocString(u"second");
-  ASSERT_EQ(SafeArrayPutElement(psa, &index, second), S_OK);
-  SysFreeString(second);
-
+  ASSERT_EQ(SafeArrayPutElement(texts, &first, mine), S_OK);
+  SysFreeString(mine);                                           // the array holds its own copy
+  ASSERT_EQ(SafeArrayPutElement(texts, &first, nullptr), S_OK);  // replaces (and frees) it
+  mine = SysAllocString(u"again");
+  ASSERT_EQ(SafeArrayPutElement(texts, &first, mine), S_OK);
+  SysFreeString(mine);
   BSTR out = reinterpret_cast<BSTR>(0x1);  // garbage: ignored
-  ASSERT_EQ(SafeArrayGetElement(psa, &index, &out), S_OK);
-  EXPECT_EQ(Utf8(out), "second");
+  ASSERT_EQ(SafeArrayGetElement(texts, &first, &out), S_OK);
+  EXPECT_EQ(Utf8(out), "again");
   SysFreeString(out);
-  index = 1;
-  ASSERT_EQ(SafeArrayGetElement(psa, &index, &out), S_OK);
-  EXPECT_EQ(out, nullptr);                 // never set
-  EXPECT_EQ(SafeArrayDestroy(psa), S_OK);  // frees "second"
-}
+  ASSERT_EQ(SafeArrayGetElement(texts, &second, &out), S_OK);
+  EXPECT_EQ(out, nullptr);                   // never set
+  EXPECT_EQ(SafeArrayDestroy(texts), S_OK);  // frees "again"
 
-TEST(SafeArray, CopyIsDeepForTextsAndVariants) {
   SAFEARRAY* psa = SafeArrayCreateVector(VT_VARIANT, 1, 3);
   ASSERT_NE(psa, nullptr);
   LONG index = 2;
@@ -209,7 +191,6 @@ TEST(SafeArray, CopyIsDeepForTextsAndVariants) {
   VariantClear(&got);
   EXPECT_EQ(SafeArrayDestroy(psa), S_OK);
   EXPECT_EQ(SafeArrayDestroy(copy), S_OK);
-
   SAFEARRAY* none = reinterpret_cast<SAFEARRAY*>(0x1);
   EXPECT_EQ(SafeArrayCopy(nullptr, &none), S_OK);
   EXPECT_EQ(none, nullptr);

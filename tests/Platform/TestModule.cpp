@@ -14,19 +14,24 @@ namespace {
 
 LONG g_locks = 0;  // objects alive, client references to the factory, LockServer
 
+// QueryInterface of an object that answers IUnknown and `own`.
+template <class Interface>
+HRESULT QueryAs(Interface* self, REFIID riid, const IID& own, void** ppv) {
+  if (ppv == nullptr) return E_POINTER;
+  *ppv = nullptr;
+  if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, own)) return E_NOINTERFACE;
+  *ppv = self;
+  self->AddRef();
+  return S_OK;
+}
+
 class TestObject final : public IVemTestObject {
  public:
   TestObject() { InterlockedIncrement(&g_locks); }
   ~TestObject() { InterlockedDecrement(&g_locks); }
 
   STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (ppv == nullptr) return E_POINTER;
-    *ppv = nullptr;
-    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IVemTestObject))
-      return E_NOINTERFACE;
-    *ppv = static_cast<IVemTestObject*>(this);
-    AddRef();
-    return S_OK;
+    return QueryAs<IVemTestObject>(this, riid, IID_IVemTestObject, ppv);
   }
   STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&m_refs); }
   STDMETHODIMP_(ULONG) Release() override {
@@ -48,13 +53,7 @@ class TestObject final : public IVemTestObject {
 class Factory final : public IClassFactory {
  public:
   STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (ppv == nullptr) return E_POINTER;
-    *ppv = nullptr;
-    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IClassFactory))
-      return E_NOINTERFACE;
-    *ppv = static_cast<IClassFactory*>(this);
-    AddRef();
-    return S_OK;
+    return QueryAs<IClassFactory>(this, riid, IID_IClassFactory, ppv);
   }
   STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&g_locks); }
   STDMETHODIMP_(ULONG) Release() override { return InterlockedDecrement(&g_locks); }
@@ -69,10 +68,7 @@ class Factory final : public IClassFactory {
     return hr;
   }
   STDMETHODIMP LockServer(BOOL fLock) override {
-    if (fLock)
-      InterlockedIncrement(&g_locks);
-    else
-      InterlockedDecrement(&g_locks);
+    fLock ? InterlockedIncrement(&g_locks) : InterlockedDecrement(&g_locks);
     return S_OK;
   }
 };

@@ -13,6 +13,9 @@
 #include <vector>
 
 #include "Platform/OleAuto.h"
+#include "VariantCases.h"
+
+using namespace variantcases;  // NOLINT: the builders and IntegerText
 
 namespace {
 
@@ -56,83 +59,38 @@ std::string Escape(const OLECHAR* text, UINT length) {
   return out;
 }
 
-// A VARIANT from "vt:payload" (the generator's encoding).
+// A VARIANT from "vt:payload" (the generator's encoding): integers in
+// decimal, floating values as the hexadecimal bits, DECIMAL as
+// "scale/sign/hi/lo", texts with escapes, byte arrays in hexadecimal.
 VARIANT Decode(const std::string& encoded) {
-  VARIANT v;
-  VariantInit(&v);
   const std::size_t colon = encoded.find(':');
   const auto vt = static_cast<VARTYPE>(std::stoul(encoded.substr(0, colon)));
   const std::string payload = encoded.substr(colon + 1);
-  v.vt = vt;
   switch (vt) {
     case VT_EMPTY:
     case VT_NULL:
-      break;
-    case VT_I1:
-    case VT_I2:
-    case VT_I4:
-    case VT_INT:
-    case VT_I8:
-    case VT_BOOL:
-    case VT_CY: {
-      const long long value = std::stoll(payload);
-      if (vt == VT_I1) v.cVal = static_cast<CHAR>(value);
-      if (vt == VT_I2) v.iVal = static_cast<SHORT>(value);
-      if (vt == VT_BOOL) v.boolVal = static_cast<VARIANT_BOOL>(value);
-      if (vt == VT_I4) v.lVal = static_cast<LONG>(value);
-      if (vt == VT_INT) v.intVal = static_cast<INT>(value);
-      if (vt == VT_I8) v.llVal = value;
-      if (vt == VT_CY) v.cyVal.int64 = value;
-      break;
-    }
-    case VT_UI1:
-    case VT_UI2:
-    case VT_UI4:
-    case VT_UINT:
-    case VT_UI8: {
-      const unsigned long long value = std::stoull(payload);
-      if (vt == VT_UI1) v.bVal = static_cast<BYTE>(value);
-      if (vt == VT_UI2) v.uiVal = static_cast<USHORT>(value);
-      if (vt == VT_UI4) v.ulVal = static_cast<ULONG>(value);
-      if (vt == VT_UINT) v.uintVal = static_cast<UINT>(value);
-      if (vt == VT_UI8) v.ullVal = value;
-      break;
-    }
-    case VT_R4: {
-      const auto bits = static_cast<std::uint32_t>(std::stoul(payload, nullptr, 16));
-      std::memcpy(&v.fltVal, &bits, 4);
-      break;
-    }
+      return Make(vt);
+    case VT_R4:
     case VT_R8:
-    case VT_DATE: {
-      const std::uint64_t bits = std::stoull(payload, nullptr, 16);
-      std::memcpy(&v.dblVal, &bits, 8);
-      break;
-    }
+    case VT_DATE:
+      return Make(vt, std::stoull(payload, nullptr, 16));
     case VT_DECIMAL: {
       const auto parts = Split(payload, '/');
-      v.decVal.scale = static_cast<BYTE>(std::stoul(parts[0]));
-      v.decVal.sign = static_cast<BYTE>(std::stoul(parts[1]));
-      v.decVal.Hi32 = static_cast<ULONG>(std::stoul(parts[2]));
-      v.decVal.Lo64 = std::stoull(parts[3]);
-      break;
+      return Dec(static_cast<BYTE>(std::stoul(parts[0])), parts[1] != "0",
+                 static_cast<ULONG>(std::stoul(parts[2])), std::stoull(parts[3]));
     }
-    case VT_BSTR: {
-      const std::u16string text = Unescape(payload);
-      v.bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-      break;
-    }
+    case VT_BSTR:
+      return Str(Unescape(payload));
     case VT_ARRAY | VT_UI1: {
-      v.parray = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(payload.size() / 2));
+      std::string bytes;
       for (std::size_t i = 0; i + 1 < payload.size(); i += 2)
-        static_cast<BYTE*>(v.parray->pvData)[i / 2] =
-            static_cast<BYTE>(std::stoul(payload.substr(i, 2), nullptr, 16));
-      break;
+        bytes += static_cast<char>(std::stoul(payload.substr(i, 2), nullptr, 16));
+      return Bytes(bytes);
     }
-    default:
-      ADD_FAILURE() << "unknown source " << encoded;
+    default:  // the integer types
+      EXPECT_NE(FindIntegerType(vt), nullptr) << "unknown source " << encoded;
+      return Make(vt, payload[0] == '-' ? std::stoll(payload) : std::stoull(payload));
   }
-  return v;
 }
 
 std::string Encode(const VARIANT& v) {
@@ -142,43 +100,13 @@ std::string Encode(const VARIANT& v) {
     case VT_EMPTY:
     case VT_NULL:
       return out + "-";
-    case VT_I1:
-      return out + std::to_string(static_cast<int>(v.cVal));
-    case VT_UI1:
-      return out + std::to_string(v.bVal);
-    case VT_I2:
-      return out + std::to_string(v.iVal);
-    case VT_UI2:
-      return out + std::to_string(v.uiVal);
-    case VT_BOOL:
-      return out + std::to_string(v.boolVal);
-    case VT_I4:
-      return out + std::to_string(v.lVal);
-    case VT_INT:
-      return out + std::to_string(v.intVal);
-    case VT_UI4:
-      return out + std::to_string(v.ulVal);
-    case VT_UINT:
-      return out + std::to_string(v.uintVal);
-    case VT_I8:
-      return out + std::to_string(v.llVal);
-    case VT_UI8:
-      return out + std::to_string(v.ullVal);
-    case VT_CY:
-      return out + std::to_string(v.cyVal.int64);
-    case VT_R4: {
-      std::uint32_t bits;
-      std::memcpy(&bits, &v.fltVal, 4);
-      std::snprintf(buffer, sizeof(buffer), "%08x", bits);
+    case VT_R4:
+      std::snprintf(buffer, sizeof(buffer), "%08x", static_cast<unsigned>(v.ulVal));
       return out + buffer;
-    }
     case VT_R8:
-    case VT_DATE: {
-      std::uint64_t bits;
-      std::memcpy(&bits, &v.dblVal, 8);
-      std::snprintf(buffer, sizeof(buffer), "%016llx", static_cast<unsigned long long>(bits));
+    case VT_DATE:
+      std::snprintf(buffer, sizeof(buffer), "%016llx", static_cast<unsigned long long>(v.ullVal));
       return out + buffer;
-    }
     case VT_DECIMAL:
       std::snprintf(buffer, sizeof(buffer), "%u/%u/%u/%llu", v.decVal.scale, v.decVal.sign,
                     v.decVal.Hi32, static_cast<unsigned long long>(v.decVal.Lo64));
@@ -192,7 +120,7 @@ std::string Encode(const VARIANT& v) {
       }
       return out;
     default:
-      return out + "?";
+      return out + (FindIntegerType(v.vt) != nullptr ? IntegerText(v) : "?");
   }
 }
 

@@ -9,6 +9,7 @@ using platformtest::RefCount;
 using platformtest::TestObject;
 using platformtest::Utf8;
 using platformtest::Var;
+using variantcases::Make;
 using variantcases::Str;
 
 namespace {
@@ -68,10 +69,8 @@ TEST(Variant, CopyDuplicatesTextsAndArraysDeeply) {
 TEST(Variant, CopyAndClearCountInterfaceReferences) {
   auto* object = new TestObject();
   {
-    Var holder;
-    holder.v.vt = VT_UNKNOWN;
-    holder.v.punkVal = object;
-    object->AddRef();  // the holder's reference
+    object->AddRef();
+    Var holder(Make(VT_UNKNOWN, static_cast<IUnknown*>(object)));  // takes that reference
     Var copy;
     ASSERT_EQ(VariantCopy(&copy, &holder.v), S_OK);
     EXPECT_EQ(RefCount(object), 3u);
@@ -83,89 +82,61 @@ TEST(Variant, CopyAndClearCountInterfaceReferences) {
   object->Release();
 }
 
-TEST(Variant, ClearRefusesLockedArraysAndBadTypes) {
-  Var v;
-  v.v.vt = VT_ARRAY | VT_I4;
-  v.v.parray = SafeArrayCreateVector(VT_I4, 0, 3);
+// Clearing a locked array, and clearing or copying a bad type, fail and leave
+// the VARIANT; so does a failed copy its destination. A copy onto itself
+// keeps the value.
+TEST(Variant, RefusalsLeaveTheValues) {
+  Var v(Make(VT_ARRAY | VT_I4, SafeArrayCreateVector(VT_I4, 0, 3)));
   ASSERT_EQ(SafeArrayLock(v.v.parray), S_OK);
   EXPECT_EQ(VariantClear(&v), DISP_E_ARRAYISLOCKED);
   EXPECT_EQ(v.v.vt, VT_ARRAY | VT_I4);  // unchanged
   ASSERT_EQ(SafeArrayUnlock(v.v.parray), S_OK);
   EXPECT_EQ(VariantClear(&v), S_OK);
 
+  Var text(Str(u"self"));
   const VARTYPE bad[] = {
       15, 24, 0x1000 | VT_I4, VT_ARRAY | VT_EMPTY, VT_BYREF | VT_NULL, 0x8000 | VT_I2};
   for (VARTYPE vt : bad) {
-    VARIANT raw;
-    VariantInit(&raw);
-    raw.vt = vt;
+    VARIANT raw = Make(vt);
     EXPECT_EQ(VariantClear(&raw), DISP_E_BADVARTYPE) << "vt " << vt;
     EXPECT_EQ(raw.vt, vt);
-    VARIANT dest;
-    VariantInit(&dest);
-    EXPECT_EQ(VariantCopy(&dest, &raw), DISP_E_BADVARTYPE) << "vt " << vt;
+    EXPECT_EQ(VariantCopy(&text, &raw), DISP_E_BADVARTYPE) << "vt " << vt;
+    EXPECT_EQ(Utf8(text.v.bstrVal), "self");
   }
+  EXPECT_EQ(VariantCopy(&text, &text.v), S_OK);
+  EXPECT_EQ(Utf8(text.v.bstrVal), "self");
+  EXPECT_EQ(VariantCopy(nullptr, &text.v), E_INVALIDARG);
+  EXPECT_EQ(VariantClear(nullptr), E_INVALIDARG);
 }
 
+// A by-reference VARIANT does not own its target: copying copies the
+// reference and clearing leaves the target. VariantCopyInd copies the target
+// (through a reference to a VARIANT too), but refuses a reference to a
+// reference and a null reference, leaving the destination.
 TEST(Variant, ByReferenceValuesAreNotOwned) {
-  BSTR owned = SysAllocString(u"mine");
-  VARIANT ref;
-  VariantInit(&ref);
-  ref.vt = VT_BYREF | VT_BSTR;
-  ref.pbstrVal = &owned;
-  VARIANT copy;
-  VariantInit(&copy);
+  BSTR owned = SysAllocString(u"text");
+  VARIANT ref = Make(VT_BYREF | VT_BSTR, &owned);
+  Var copy;
   ASSERT_EQ(VariantCopy(&copy, &ref), S_OK);
-  EXPECT_EQ(copy.pbstrVal, &owned);  // the reference, not the text
+  EXPECT_EQ(copy.v.pbstrVal, &owned);  // the reference, not the text
   EXPECT_EQ(VariantClear(&copy), S_OK);
   EXPECT_EQ(VariantClear(&ref), S_OK);
-  EXPECT_EQ(Utf8(owned), "mine");  // still alive
-  SysFreeString(owned);
-}
+  EXPECT_EQ(Utf8(owned), "text");  // still alive
 
-TEST(Variant, CopyIndFollowsReferences) {
-  BSTR owned = SysAllocString(u"text");
-  VARIANT ref;
-  VariantInit(&ref);
-  ref.vt = VT_BYREF | VT_BSTR;
-  ref.pbstrVal = &owned;
-  Var copy;
+  ref = Make(VT_BYREF | VT_BSTR, &owned);
   ASSERT_EQ(VariantCopyInd(&copy, &ref), S_OK);
   EXPECT_EQ(copy.v.vt, VT_BSTR);
   EXPECT_NE(copy.v.bstrVal, owned);
   EXPECT_EQ(Utf8(copy.v.bstrVal), "text");
 
   Var inner(Str(u"inner"));
-  VARIANT refToVariant;
-  VariantInit(&refToVariant);
-  refToVariant.vt = VT_BYREF | VT_VARIANT;
-  refToVariant.pvarVal = &inner.v;
-  Var copy2;
-  ASSERT_EQ(VariantCopyInd(&copy2, &refToVariant), S_OK);
-  EXPECT_EQ(Utf8(copy2.v.bstrVal), "inner");
-
-  // A reference to a reference is refused, as is a null reference.
-  VARIANT refToRef;
-  VariantInit(&refToRef);
-  refToRef.vt = VT_BYREF | VT_VARIANT;
-  refToRef.pvarVal = &ref;
-  EXPECT_EQ(VariantCopyInd(&copy2, &refToRef), E_INVALIDARG);
+  const VARIANT refToVariant = Make(VT_BYREF | VT_VARIANT, &inner.v);
+  ASSERT_EQ(VariantCopyInd(&copy, &refToVariant), S_OK);
+  EXPECT_EQ(Utf8(copy.v.bstrVal), "inner");
+  const VARIANT refToRef = Make(VT_BYREF | VT_VARIANT, &ref);
+  EXPECT_EQ(VariantCopyInd(&copy, &refToRef), E_INVALIDARG);
   ref.pbstrVal = nullptr;
-  EXPECT_EQ(VariantCopyInd(&copy2, &ref), E_INVALIDARG);
-  EXPECT_EQ(Utf8(copy2.v.bstrVal), "inner");  // unchanged by the failures
+  EXPECT_EQ(VariantCopyInd(&copy, &ref), E_INVALIDARG);
+  EXPECT_EQ(Utf8(copy.v.bstrVal), "inner");  // unchanged by the failures
   SysFreeString(owned);
-}
-
-TEST(Variant, CopyOntoItselfAndFailedCopyKeepTheDestination) {
-  Var v(Str(u"self"));
-  EXPECT_EQ(VariantCopy(&v, &v.v), S_OK);
-  EXPECT_EQ(Utf8(v.v.bstrVal), "self");
-
-  VARIANT bad;
-  VariantInit(&bad);
-  bad.vt = 15;
-  EXPECT_EQ(VariantCopy(&v, &bad), DISP_E_BADVARTYPE);
-  EXPECT_EQ(Utf8(v.v.bstrVal), "self");
-  EXPECT_EQ(VariantCopy(nullptr, &bad), E_INVALIDARG);
-  EXPECT_EQ(VariantClear(nullptr), E_INVALIDARG);
 }
