@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <functional>
-#include <set>
 #include <stdexcept>
 #include <vector>
 
@@ -16,11 +15,6 @@ using namespace enginetest;
 using dao::RecordsetPtr;
 
 // Runs `action` and answers the DAO number and description it raised.
-LONG CountRowsOf(const dao::DatabasePtr& db, const char* from) {
-  std::string sql = std::string("SELECT Count(*) AS n FROM ") + from;
-  return Long(db->OpenRecordset(sql.c_str())->GetCollect("n"));
-}
-
 template <typename Fn>
 std::pair<int, std::string> Raised(Fn&& action) {
   try {
@@ -162,12 +156,8 @@ TEST_F(EngineTest, AutoNumbersInTransactionsLeaveNoGapsAndNoDuplicates) {
   theirs->AddNew();
   EXPECT_GT(Long(theirs->GetCollect("ID")), mine);
   theirs->PutCollect("Name", "theirs");
-  theirs->Update();
-  std::set<LONG> ids;
-  RecordsetPtr all = db->OpenRecordset("SELECT ID FROM Customers");
-  LONG count = 0;
-  for (; !all->GetEOF(); all->MoveNext(), ++count) ids.insert(Long(all->GetCollect("ID")));
-  EXPECT_EQ(static_cast<LONG>(ids.size()), count);
+  theirs->Update();  // a number handed out twice would fail here as a duplicate key
+  EXPECT_EQ(CountRows(db, "Customers"), 8);
 }
 
 TEST_F(EngineTest, NoAutoNumberIsHandedOutTwiceAfterARollback) {
@@ -279,7 +269,7 @@ TEST_F(EngineTest, JoinsAndQueriesFindAndReadTheirRows) {
   EXPECT_DAO_ERROR(q->PutCollect("Twice", 1L), 3164);  // an expression is not updatable
   q->PutCollect("Total", 100.0);
   q->Update();
-  EXPECT_EQ(CountRowsOf(db, "Orders WHERE Total = 100"), 1);
+  EXPECT_EQ(CountRows(db, "Orders WHERE Total = 100"), 1);
 }
 
 TEST_F(EngineTest, CollectionsCountFindAndDeleteByNameAndPosition) {

@@ -199,7 +199,7 @@ TEST_F(EngineTest, TheCatalogCannotBeWrittenThroughExecuteOrRecordsets) {
   rs->Update();
   db->Close();
   auto again = Open("test.vdb", ";PWD=secret");
-  EXPECT_EQ(Long(again->OpenRecordset("SELECT Count(*) AS n FROM t")->GetCollect("n")), 2);
+  EXPECT_EQ(CountRows(again, "t"), 2);
 }
 
 }  // namespace

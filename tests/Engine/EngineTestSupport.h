@@ -73,4 +73,9 @@ inline LONG Long(const _variant_t& v) {
   return c.lVal;
 }
 
+// The number of rows of `from` (a table, with a WHERE condition if wanted).
+inline LONG CountRows(const dao::DatabasePtr& db, const std::string& from) {
+  return Long(db->OpenRecordset(("SELECT Count(*) AS n FROM " + from).c_str())->GetCollect("n"));
+}
+
 }  // namespace enginetest

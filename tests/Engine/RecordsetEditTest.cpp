@@ -222,7 +222,7 @@ TEST_F(EngineTest, DeletedRowsLeaveEveryPositionRuleIntact) {
   rs->PutCollect("Name", "i");
   rs->Update();
   EXPECT_EQ(Names(rs), "e,f,g,i");
-  EXPECT_EQ(Long(db->OpenRecordset("SELECT Count(*) AS n FROM T")->GetCollect("n")), 4);
+  EXPECT_EQ(CountRows(db, "T"), 4);
   rs->MoveLast();
   EXPECT_EQ(rs->GetRecordCount(), 4);
   EXPECT_EQ(rs->GetAbsolutePosition(), 3);
