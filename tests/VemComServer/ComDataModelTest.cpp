@@ -47,10 +47,6 @@ Ptr<IComStaticAccessDataModel> StaticServer() {
   return pServer;
 }
 
-bool SameGuid(const GUID& a, const GUID& b) {
-  return a == b;
-}
-
 TEST_F(ComTest, EveryObjectAnswersExactlyItsInterfaces) {
   Ptr<IComDataModel> pModel = OpenModel();
   Ptr<IComRecordsetStrategy> pRecordset;
@@ -176,7 +172,7 @@ TEST_F(ComTest, ByteArrayChecksAnswerGermanErrorInformation) {
     const ErrorInfo info = TakeErrorInfo();
     EXPECT_EQ(info.description, c.description) << c.name;
     if (c.pIid != nullptr) {
-      EXPECT_TRUE(SameGuid(info.guid, *c.pIid)) << c.name;
+      EXPECT_TRUE(info.guid == *c.pIid) << c.name;
     }
   }
   byRefArray = _variant_t();  // owned the array the references pointed at

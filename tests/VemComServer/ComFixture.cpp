@@ -14,14 +14,6 @@ ClientRecord& ClientRecord::Long(LONG lID, LONG lValue) {
   return *this;
 }
 
-ClientRecord& ClientRecord::Text(LONG lID, const char16_t* szText) {
-  _variant_t v;
-  v.vt = VT_BSTR;
-  v.bstrVal = SysAllocString(szText);
-  m_values[lID] = v;
-  return *this;
-}
-
 STDMETHODIMP ClientRecord::QueryInterface(REFIID riid, void** ppv) {
   if (riid == IID_IUnknown || riid == IID_IComRecord) {
     *ppv = this;

@@ -28,7 +28,6 @@ class ClientRecord : public IComRecord {
  public:
   explicit ClientRecord(LONG lRecordDefId) : m_lRecordDefId(lRecordDefId) {}
   ClientRecord& Long(LONG lID, LONG lValue);
-  ClientRecord& Text(LONG lID, const char16_t* szText);
   // The value the server handed back for lID (VT_EMPTY when none).
   const _variant_t& Value(LONG lID) { return m_values[lID]; }
 
