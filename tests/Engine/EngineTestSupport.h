@@ -21,8 +21,8 @@ inline std::string Description(const _com_error& e) {
   return dao::Utf8(e.Description());
 }
 
-// Expects `stmt` to raise DAO error `number`.
-#define EXPECT_DAO_ERROR(stmt, number)                                                     \
+// Expects `stmt` to raise DAO error `number` with a description that contains `text`.
+#define EXPECT_DAO_ERROR_TEXT(stmt, number, text)                                          \
   do {                                                                                     \
     try {                                                                                  \
       stmt;                                                                                \
@@ -31,8 +31,13 @@ inline std::string Description(const _com_error& e) {
       EXPECT_EQ(::enginetest::DaoNumber(e), (number))                                      \
           << #stmt ": " << ::enginetest::Description(e) << " (0x" << std::hex << e.Error() \
           << std::dec << ")";                                                              \
+      EXPECT_NE(::enginetest::Description(e).find(text), std::string::npos)                \
+          << #stmt ": '" << ::enginetest::Description(e) << "' lacks " << (text);          \
     }                                                                                      \
   } while (0)
+
+// Expects `stmt` to raise DAO error `number`.
+#define EXPECT_DAO_ERROR(stmt, number) EXPECT_DAO_ERROR_TEXT(stmt, number, std::string())
 
 class EngineTest : public ::testing::Test {
  protected:
