@@ -374,12 +374,9 @@ TEST_F(EngineTest, RefusedValuesLeaveTheRowUnchanged) {
     _variant_t value;
     int error;
   } cases[] = {
+      // The conversion rules themselves are ValueConversion's; one refusal of each kind here.
       {"B", _variant_t(256L), 3421},
-      {"B", _variant_t(-1L), 3421},
-      {"I", _variant_t(40000L), 3421},
-      {"L", _variant_t(3e10), 3421},
       {"L", _variant_t("twelve"), 3421},
-      {"T", _variant_t("abcdef"), 3163},
       {"T", _variant_t(u"\u00e4\u00f6\u00fc\u00df\u20ac!"), 3163},
   };
   for (const auto& c : cases) {
