@@ -297,16 +297,16 @@ TableSpec ReadTable(const json& value, const std::string& where, bool bBlobTable
     for (std::size_t i = 0; i < p->size(); ++i) {
       const std::string at = where + "/indexes/" + std::to_string(i);
       const json& index = Object((*p)[i], at, {"name", "fields", "unique"});
-      IndexSpec spec;
-      spec.name = Name(index, at);
-      indexNames.Add(spec.name, at + "/name", "index");
+      IndexSpec def;
+      def.name = Name(index, at);
+      indexNames.Add(def.name, at + "/name", "index");
       const json* pIndexFields = Member(index, "fields");
       if (!pIndexFields) Fail(at, "missing \"fields\"");
-      spec.fields = Names(*pIndexFields, at + "/fields");
-      checkNames(spec.fields, at + "/fields");
+      def.fields = Names(*pIndexFields, at + "/fields");
+      checkNames(def.fields, at + "/fields");
       if (const json* pUnique = Member(index, "unique"))
-        spec.unique = Boolean(*pUnique, at + "/unique");
-      table.indexes.push_back(std::move(spec));
+        def.unique = Boolean(*pUnique, at + "/unique");
+      table.indexes.push_back(std::move(def));
     }
   }
   return table;
