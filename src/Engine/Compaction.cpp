@@ -7,9 +7,6 @@
 // replaced the file; a crash in between leaves that marker, and the next
 // in-place compaction (which holds the file exclusively, so no compaction
 // of it can be running) removes the unfinished copy it names.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -29,13 +26,23 @@ std::string MarkerPath(const std::string& path) {
 
 // Writes the marker naming `temp` and makes it durable; false on failure.
 bool WriteMarker(const std::string& marker, const std::string& temp) {
-  const int fd = ::open(marker.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  const std::string text = temp + "\n";
-  bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-  ok = ::fsync(fd) == 0 && ok;
-  ok = ::close(fd) == 0 && ok;
-  return ok && SyncFile(fs::path(marker).parent_path().string(), true);
+  {
+    std::ofstream out(marker, std::ios::trunc);
+    if (!(out << temp << '\n').flush()) return false;
+  }
+  return SyncFile(marker, false) && SyncFile(fs::path(marker).parent_path().string(), true);
+}
+
+// Puts a fresh copy into WAL mode and gives it the password of `connect`.
+void PrepareCopy(const std::string& path, const std::string& connect, const std::string& ctx) {
+  Connection out(path, SQLITE_OPEN_READWRITE);
+  out.Exec("PRAGMA journal_mode=WAL", ctx);
+  const ConnectOptions options = ParseConnect(connect);
+  if (options.hasPassword) {
+    out.Exec("BEGIN IMMEDIATE", ctx);
+    StorePassword(out, options.password);
+    out.Exec("COMMIT", ctx);
+  }
 }
 
 // Removes the copy that an interrupted in-place compaction of `path` left
@@ -74,7 +81,6 @@ void DatabaseCore::Compact(const std::string& src, const std::string& dst,
                           "' is not a valid path: cannot create '" + absDst + "'.");
   // An exclusive open refuses a source that anyone else has open.
   auto source = Open(absSrc, true, false, srcConnect);
-  ConnectOptions dstOptions = ParseConnect(dstConnect);
   try {
     {
       CatalogWrite catalog(source->Conn());  // the copy writes every table, the catalog's too
@@ -82,14 +88,7 @@ void DatabaseCore::Compact(const std::string& src, const std::string& dst,
                           "Compacting '" + absSrc + "' into '" + absDst + "'");
     }
     source->Close();
-    Connection out(absDst, SQLITE_OPEN_READWRITE);
-    std::string ctx = "Preparing the compacted database '" + absDst + "'";
-    out.Exec("PRAGMA journal_mode=WAL", ctx);
-    if (dstOptions.hasPassword) {
-      out.Exec("BEGIN IMMEDIATE", ctx);
-      StorePassword(out, dstOptions.password);
-      out.Exec("COMMIT", ctx);
-    }
+    PrepareCopy(absDst, dstConnect, "Preparing the compacted database '" + absDst + "'");
   } catch (...) {
     source->Close();
     RemoveDatabaseFiles(absDst);
@@ -128,16 +127,7 @@ void DatabaseCore::CompactInPlace(const std::string& path, const std::string& te
       CatalogWrite catalog(c);
       c.Exec("VACUUM INTO " + QuoteText(absTemp), ctx);
     }
-    {
-      Connection out(absTemp, SQLITE_OPEN_READWRITE);
-      out.Exec("PRAGMA journal_mode=WAL", ctx);
-      ConnectOptions options = ParseConnect(connect);
-      if (options.hasPassword) {
-        out.Exec("BEGIN IMMEDIATE", ctx);
-        StorePassword(out, options.password);
-        out.Exec("COMMIT", ctx);
-      }
-    }
+    PrepareCopy(absTemp, connect, ctx);
     if (!SyncFile(absTemp, false))
       Fail(kErrDiskIo, ctx + ": the copy '" + absTemp + "' could not be synced.");
     if (std::rename(absTemp.c_str(), abs.c_str()) != 0)
